@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine in the build tree's own prefix, creating
+# the prefix (as Windows 10) on first use. Parallel callers wait on one lock.
+set -euo pipefail
+build_dir=${TAVRO_BUILD_DIR:-$(pwd)}
+while [ ! -f "$build_dir/CMakeCache.txt" ] && [ "$build_dir" != / ]; do
+  build_dir=$(dirname "$build_dir")
+done
+export WINEPREFIX=${WINEPREFIX:-$build_dir/wineprefix}
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+if [ ! -f "$WINEPREFIX/.tavro-ready" ]; then
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  exec 9>"$WINEPREFIX.lock"
+  flock 9
+  if [ ! -f "$WINEPREFIX/.tavro-ready" ]; then
+    wine wineboot -i >/dev/null 2>&1
+    wine winecfg -v win10 >/dev/null 2>&1
+    wineserver -w
+    touch "$WINEPREFIX/.tavro-ready"
+  fi
+  flock -u 9
+fi
+exec wine "$@"
