@@ -1,0 +1,12 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace tavro::cache {
+
+// Bytes as lower-case hexadecimal text, two digits per byte, high nibble first.
+std::wstring ToLowerHex(std::span<const std::uint8_t> bytes);
+
+}  // namespace tavro::cache
