@@ -1,0 +1,82 @@
+#include "ui/localized_strings.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "json/json.h"
+#include "platform/text.h"
+
+// The ctest registration says what this run must see: TAVRO_EXPECT_LOCALE names the locale
+// that the user language (LC_ALL under Wine) must select from the program's own resource;
+// TAVRO_EXPECT_LOAD_ERROR is the message of a program built without a usable resource.
+
+namespace tavro::ui {
+namespace {
+
+constexpr char kLastResort[] = "Unable to continue. Please retry.";
+
+std::string Setting(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+// The texts of one locale as the source file holds them, key order kept.
+std::vector<std::pair<std::wstring, std::string>> SourceTexts(const std::string& locale) {
+    const std::string path = Setting("TAVRO_SOURCE_DIR") + "/resources/locales.json";
+    std::ifstream file(path, std::ios::binary);
+    if (!file) throw std::runtime_error("cannot open " + path);
+    const std::string bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    std::vector<std::pair<std::wstring, std::string>> texts;
+    const json::JsonObject locales = json::JsonObject::Parse(Utf8ToWide(bytes));
+    for (const auto& [key, text] : locales.GetNamedObject(Utf8ToWide(locale)).Members()) {
+        texts.emplace_back(key, WideToUtf8(text.GetString()));
+    }
+    return texts;
+}
+
+TEST(LocalizedStrings, RegistrationStatesAnExpectation) {
+    EXPECT_NE(Setting("TAVRO_EXPECT_LOCALE").empty(), Setting("TAVRO_EXPECT_LOAD_ERROR").empty())
+        << "set exactly one of TAVRO_EXPECT_LOCALE and TAVRO_EXPECT_LOAD_ERROR";
+}
+
+TEST(LocalizedStrings, UserLanguageSelectsTextsFromTheResource) {
+    const std::string expected = Setting("TAVRO_EXPECT_LOCALE");
+    if (expected.empty()) GTEST_SKIP() << "this program carries no usable locale resource";
+
+    LoadLocalizedStrings();
+
+    const auto texts = SourceTexts(expected);
+    ASSERT_EQ(texts.size(), 22u);
+    for (const auto& [key, text] : texts) {
+        EXPECT_EQ(WideToUtf8(LookupText(key)), text) << WideToUtf8(key);
+    }
+    EXPECT_EQ(WideToUtf8(LookupText(L"no_such_key")), kLastResort);
+    EXPECT_EQ(PrefersJapaneseUi(), expected == "ja-JP");
+    EXPECT_EQ(IsRightToLeftUi(), expected == "ar-SA" || expected == "fa-IR");
+}
+
+TEST(LocalizedStrings, UnusableResourceFailsAndLeavesTheLastResortText) {
+    const std::string message = Setting("TAVRO_EXPECT_LOAD_ERROR");
+    if (message.empty()) GTEST_SKIP() << "this program carries the locale resource";
+
+    try {
+        LoadLocalizedStrings();
+        ADD_FAILURE() << "the load succeeded";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), message.c_str());
+    }
+    EXPECT_EQ(WideToUtf8(LookupText(L"desktop_installer_verification_error")), kLastResort);
+    EXPECT_EQ(WideToUtf8(LookupText(L"common_retry")), kLastResort);
+    EXPECT_FALSE(IsRightToLeftUi());
+    EXPECT_FALSE(PrefersJapaneseUi());
+}
+
+}  // namespace
+}  // namespace tavro::ui
