@@ -1,0 +1,87 @@
+#include "app/entry_point.h"
+
+#include <objbase.h>
+#include <shellapi.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/installer_config.h"
+#include "app/run_modes.h"
+#include "core/process_state.h"
+#include "feed/feed_parser.h"
+#include "feed/release_descriptor.h"
+#include "feed/url_trust.h"
+#include "platform/errors.h"
+#include "platform/win_handles.h"
+#include "ui/localized_strings.h"
+
+namespace tavro::app {
+
+namespace {
+
+constexpr wchar_t kCaption[] = L"Tavro Installer";
+
+std::vector<std::wstring> SplitCommandLine() {
+    int count = 0;
+    wchar_t** const argv = CommandLineToArgvW(GetCommandLineW(), &count);
+    ThrowLastErrorIf(argv == nullptr);
+    const UniqueLocalMemory owner(argv);
+    return std::vector<std::wstring>(argv, argv + count);
+}
+
+// The feed file's bytes. A file that cannot be opened reads as empty, and the feed
+// check then refuses it. Reading stops one byte past the feed size limit: that is
+// enough for the verdict and keeps a huge file from exhausting memory.
+std::string ReadFeedFile(const std::wstring& path) {
+    std::ifstream file(std::filesystem::path(path), std::ios::in | std::ios::binary);
+    std::string bytes(feed::kMaxFeedBytes + 1, '\0');
+    if (!file) return {};
+    file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    bytes.resize(static_cast<size_t>(file.gcount()));
+    return bytes;
+}
+
+int Start(HINSTANCE instance, int showCommand) {
+    ThrowIfFailed(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    ui::LoadLocalizedStrings();
+    LoadInstallerConfig();
+    // Proves at every start that both configured URLs are acceptable.
+    feed::CheckDownloadUrl(json::GetJsonString(InstallerConfig(), L"channelURL"));
+    feed::CheckDownloadUrl(json::GetJsonString(InstallerConfig(), L"offlineURL"));
+
+    const RunRequest request = ParseRunMode(SplitCommandLine());
+    switch (request.mode) {
+    case RunMode::FeedCheck:
+        verifyMode = true;
+        feed::BuildReleaseDescriptor(ReadFeedFile(request.feedPath));
+        return 0;
+    case RunMode::InstalledCheck:
+        verifyMode = true;
+        Fail("Installed application detection is not part of this build");
+    case RunMode::Preview:
+        uiPreview = true;
+        break;
+    case RunMode::Interactive:
+        break;
+    }
+    Fail("The installer window is not part of this build");
+}
+
+}  // namespace
+
+int RunInstaller(HINSTANCE instance, int showCommand) {
+    try {
+        return Start(instance, showCommand);
+    } catch (...) {
+        // Every start-up failure, of any kind, ends here; its English message is not shown.
+        if (verifyMode) return 1;
+        MessageBoxW(nullptr, ui::LookupText(L"desktop_installer_verification_error").c_str(), kCaption,
+                    MB_OK | MB_ICONERROR);
+        return 1;
+    }
+}
+
+}  // namespace tavro::app
