@@ -1,0 +1,204 @@
+#include "net/fetch_url.h"
+
+#include <winhttp.h>
+
+#include <chrono>
+#include <stdexcept>
+#include <vector>
+
+#include "core/process_state.h"
+#include "feed/url_trust.h"
+#include "net/content_range.h"
+#include "platform/errors.h"
+#include "platform/unique_handle.h"
+#include "ui/localized_strings.h"
+#include "ui/status_update.h"
+
+namespace tavro::net {
+
+namespace {
+
+struct InternetHandleTraits {
+    using Handle = HINTERNET;
+    static Handle Invalid() { return nullptr; }
+    static bool IsValid(Handle h) { return h != nullptr; }
+    static void Close(Handle h) {
+        const DWORD error = GetLastError();
+        WinHttpCloseHandle(h);
+        SetLastError(error);
+    }
+};
+using UniqueInternet = UniqueHandle<InternetHandleTraits>;
+
+constexpr wchar_t kUserAgent[] = L"TavroInstaller/1.0";
+constexpr DWORD kChunkSize = 65536;
+constexpr int kMaxRedirects = 5;
+constexpr auto kProgressInterval = std::chrono::milliseconds(200);
+
+std::uint64_t FileSize(HANDLE file) {
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file, &size)) Fail("Cannot read cache length");
+    return static_cast<std::uint64_t>(size.QuadPart);
+}
+
+bool SeekTo(HANDLE file, std::uint64_t offset) {
+    LARGE_INTEGER position{};
+    position.QuadPart = static_cast<LONGLONG>(offset);
+    return SetFilePointerEx(file, position, nullptr, FILE_BEGIN) != FALSE;
+}
+
+// The URL path plus its query, as the request target.
+std::wstring RequestTarget(const std::wstring& url, std::wstring& host, INTERNET_PORT& port) {
+    URL_COMPONENTS parts{};
+    parts.dwStructSize = sizeof parts;
+    parts.dwHostNameLength = static_cast<DWORD>(-1);
+    parts.dwUrlPathLength = static_cast<DWORD>(-1);
+    parts.dwExtraInfoLength = static_cast<DWORD>(-1);
+    if (!WinHttpCrackUrl(url.c_str(), 0, 0, &parts)) Fail("Invalid URL");
+    host.assign(parts.lpszHostName, parts.dwHostNameLength);
+    port = parts.nPort;
+    std::wstring target(parts.lpszUrlPath != nullptr ? parts.lpszUrlPath : L"", parts.dwUrlPathLength);
+    if (parts.dwExtraInfoLength > 0) target.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+    return target;
+}
+
+DWORD StatusCode(HINTERNET request) {
+    DWORD status = 0;
+    DWORD size = sizeof status;
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX)) {
+        Fail("Missing HTTP status");
+    }
+    return status;
+}
+
+}  // namespace
+
+std::wstring ReadResponseHeader(void* request, DWORD header) {
+    DWORD size = 0;
+    if (!WinHttpQueryHeaders(request, header, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER, &size,
+                             WINHTTP_NO_HEADER_INDEX) &&
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+        return {};  // the header is absent
+    }
+    std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
+    DWORD capacity = static_cast<DWORD>(value.size() * sizeof(wchar_t));
+    if (!WinHttpQueryHeaders(request, header, WINHTTP_HEADER_NAME_BY_INDEX, value.data(), &capacity,
+                             WINHTTP_NO_HEADER_INDEX)) {
+        Fail("Cannot read HTTP headers");
+    }
+    value.resize(capacity / sizeof(wchar_t));
+    while (!value.empty() && value.back() == L'\0') value.pop_back();
+    return value;
+}
+
+std::string FetchUrl(std::wstring url, HANDLE file, std::uint64_t expectedSize, std::wstring validator,
+                     std::wstring* validatorOut) {
+    feed::CheckDownloadUrl(url);
+    const bool fileMode = file != nullptr;
+
+    const UniqueInternet session(
+        WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!session) Fail("Network initialization failed");
+    WinHttpSetTimeouts(session.get(), 15000, 15000, 30000, 30000);
+
+    UniqueInternet connection;
+    UniqueInternet request;
+    std::uint64_t currentSize = 0;
+    DWORD status = 0;
+    for (int redirects = 0;;) {
+        ThrowIfCancelled();
+        // Every hop is checked before anything is sent to it, redirect targets included.
+        feed::CheckDownloadUrl(url);
+        std::wstring host;
+        INTERNET_PORT port = 0;
+        const std::wstring target = RequestTarget(url, host, port);
+
+        connection.reset(WinHttpConnect(session.get(), host.c_str(), port, 0));
+        if (!connection) Fail("Network initialization failed");
+        request.reset(WinHttpOpenRequest(connection.get(), L"GET", target.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                         WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
+        if (!request) Fail("Network initialization failed");
+        // Redirects are followed here, never by WinHTTP, so that each target is checked first.
+        DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
+        if (!WinHttpSetOption(request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy)) {
+            Fail("Cannot set redirect policy");
+        }
+
+        currentSize = fileMode ? FileSize(file) : 0;
+        std::wstring headers = L"Accept-Encoding: identity\r\n";
+        if (currentSize >= 1) {
+            headers += L"Range: bytes=" + std::to_wstring(currentSize) + L"-\r\n";
+            if (!validator.empty()) headers += L"If-Range: " + validator + L"\r\n";
+        }
+        if (!WinHttpSendRequest(request.get(), headers.c_str(), static_cast<DWORD>(headers.size()),
+                                WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+            !WinHttpReceiveResponse(request.get(), nullptr)) {
+            Fail("Network error. Check your connection or proxy and retry.");
+        }
+
+        status = StatusCode(request.get());
+        if (status < 300 || status > 399) break;
+        url = ReadResponseHeader(request.get(), WINHTTP_QUERY_LOCATION);
+        request.reset();
+        connection.reset();
+        if (++redirects > kMaxRedirects) Fail("Too many redirects");
+    }
+
+    if (status == 429) Fail("HTTP 429: server busy. Retry later.");
+    if (status != 200 && status != 206) throw std::runtime_error("HTTP " + std::to_string(status));
+
+    std::uint64_t offset = 0;
+    if (!fileMode) {
+        if (status == 206) Fail("Unexpected partial manifest");
+    } else if (status == 200) {
+        // The server sent the whole file (its copy changed, or it ignores ranges): start over.
+        if (!SeekTo(file, 0) || !SetEndOfFile(file)) Fail("Cannot reset partial download");
+    } else {
+        const auto range = ParseContentRange(ReadResponseHeader(request.get(), WINHTTP_QUERY_CONTENT_RANGE));
+        if (!range || range->first != currentSize || expectedSize == 0 || range->last != expectedSize - 1 ||
+            range->total != expectedSize) {
+            Fail("Invalid resumed range");
+        }
+        offset = currentSize;
+    }
+    if (fileMode) {
+        if (!SeekTo(file, offset)) Fail("Cannot seek download");
+        if (validatorOut != nullptr) *validatorOut = ReadResponseHeader(request.get(), WINHTTP_QUERY_ETAG);
+    }
+
+    std::string body;
+    std::vector<char> buffer(kChunkSize, 0);
+    auto lastPost = std::chrono::steady_clock::now();
+    while (true) {
+        ThrowIfCancelled();
+        DWORD read = 0;
+        if (!WinHttpReadData(request.get(), buffer.data(), kChunkSize, &read)) Fail("Network read failed");
+        if (read == 0) break;
+        // Checked before anything of the chunk is kept.
+        if (offset + read > expectedSize) Fail("Response exceeds expected size");
+        if (!fileMode) {
+            body.append(buffer.data(), read);
+            offset += read;
+            continue;
+        }
+        DWORD written = 0;
+        if (!WriteFile(file, buffer.data(), read, &written, nullptr) || written != read) {
+            Fail("Cannot write download");
+        }
+        offset += read;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastPost > kProgressInterval) {
+            ui::PostStatusUpdate(ui::LookupText(L"desktop_installer_downloading"), L"",
+                                 static_cast<std::int32_t>(offset * 100 / expectedSize));
+            lastPost = now;
+        }
+    }
+    if (fileMode) {
+        if (!FlushFileBuffers(file)) Fail("Cannot persist download");
+        if (offset != expectedSize) Fail("Incomplete download");
+    }
+    return body;
+}
+
+}  // namespace tavro::net

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+namespace tavro::ui {
+
+// Worker-to-window messages.
+inline constexpr UINT WM_APP_STATUS = WM_APP + 1;      // lParam: StatusUpdate*, owned by the window
+inline constexpr UINT WM_APP_SHOW_RETRY = WM_APP + 2;  // no parameters
+
+// One status line for the window; -1 progress means no percentage.
+struct StatusUpdate {
+    std::wstring status;
+    std::wstring detail;
+    std::int32_t progress = -1;
+};
+
+// The process's main window: written once at start-up, before any worker exists.
+void SetMainWindow(HWND window);
+HWND MainWindow();
+
+// Posts WM_APP_STATUS with a new StatusUpdate to the main window; callable from any
+// thread. The window frees the record; when the post fails it is freed here and lost.
+void PostStatusUpdate(std::wstring status, std::wstring detail, std::int32_t progress);
+
+}  // namespace tavro::ui

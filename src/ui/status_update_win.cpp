@@ -1,0 +1,30 @@
+#include "ui/status_update.h"
+
+#include <atomic>
+#include <memory>
+
+namespace tavro::ui {
+
+namespace {
+
+std::atomic<HWND> mainWindow{nullptr};
+
+}  // namespace
+
+void SetMainWindow(HWND window) {
+    mainWindow.store(window);
+}
+
+HWND MainWindow() {
+    return mainWindow.load();
+}
+
+void PostStatusUpdate(std::wstring status, std::wstring detail, std::int32_t progress) {
+    auto update = std::make_unique<StatusUpdate>(StatusUpdate{std::move(status), std::move(detail), progress});
+    if (PostMessageW(MainWindow(), WM_APP_STATUS, 0, reinterpret_cast<LPARAM>(update.get()))) {
+        // Delivered: the window owns the record now.
+        static_cast<void>(update.release());
+    }
+}
+
+}  // namespace tavro::ui
