@@ -14,4 +14,7 @@ std::wstring Utf8ToWide(std::string_view text);
 // UTF-16 to UTF-8; unpaired surrogates are replaced with U+FFFD, never refused.
 std::string WideToUtf8(std::wstring_view text);
 
+// Case-insensitive equality as Windows compares file names (ordinal, upper-case folding).
+bool EqualsIgnoringCase(std::wstring_view a, std::wstring_view b);
+
 }  // namespace tavro
