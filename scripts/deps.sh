@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that the build and the tests need, and only
+# those that are missing: apt-get update runs once, and only when something is.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++
+  g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
+  wine wine64 osslsigncode xvfb xauth
+  nlohmann-json3-dev googletest libgtest-dev libgmock-dev
+  python3 openssl ca-certificates imagemagick
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  # "install ok installed" is the only state in which the package is usable;
+  # a removed package keeps its config and would otherwise look present.
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  if [ "$status" != "install ok installed" ]; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "deps.sh: all ${#packages[@]} packages are installed"
+  exit 0
+fi
+
+echo "deps.sh: installing ${missing[*]}"
+sudo=()
+if [ "$(id -u)" -ne 0 ]; then
+  command -v sudo >/dev/null || { echo "deps.sh: run as root or install sudo" >&2; exit 1; }
+  sudo=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
+  apt-get install -y --no-install-recommends "${missing[@]}"

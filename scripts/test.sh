@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Builds and tests everything: the native build (sanitizers) and the Windows
+# build (tests under Wine, inside a virtual X display because some open
+# windows). Both run even when the first fails; the exit code is non-zero when
+# any step failed. Safe to run again: it reuses the build trees.
+set -euo pipefail
+
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$repo"
+
+scripts/deps.sh
+
+# Only this build tree's Wine prefix is stopped; other prefixes on the
+# machine are left alone.
+stop_wine() {
+  if [ -d "$repo/build/windows/wineprefix" ]; then
+    WINEPREFIX="$repo/build/windows/wineprefix" wineserver -k 2>/dev/null || true
+  fi
+}
+trap stop_wine EXIT
+
+failed=()
+
+step() { # label command...
+  local label=$1
+  shift
+  echo
+  echo "==== $label"
+  if ! "$@"; then
+    echo "==== $label: FAILED"
+    failed+=("$label")
+    return 1
+  fi
+}
+
+run_preset() { # preset [wrapper...]
+  local preset=$1
+  shift
+  step "$preset: configure" cmake --preset "$preset" &&
+    step "$preset: build" cmake --build --preset "$preset" &&
+    step "$preset: test" "$@" ctest --preset "$preset"
+}
+
+run_preset native || true
+run_preset windows xvfb-run -a || true
+
+echo
+if [ ${#failed[@]} -ne 0 ]; then
+  printf '==== failed: %s\n' "${failed[@]}"
+  exit 1
+fi
+echo "==== all builds and tests passed"
