@@ -49,7 +49,8 @@ cat >ext.cnf <<'END'
 basicConstraints = critical, CA:FALSE
 keyUsage = critical, digitalSignature, keyEncipherment
 extendedKeyUsage = serverAuth
-subjectAltName = DNS:localhost, IP:127.0.0.1
+# Wine matches a host only against DNS names, so the address is listed as one too.
+subjectAltName = DNS:localhost, DNS:127.0.0.1, IP:127.0.0.1
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid
 
