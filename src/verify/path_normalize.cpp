@@ -14,15 +14,10 @@ bool IsDriveLetter(wchar_t c) {
     return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
 }
 
-// The length of the root name: "C:", or "\\server" (two separators, then a name).
+// The length of the root name: a drive ("C:"). Leading separators, doubled or not, are
+// the root directory and collapse like any other run.
 size_t RootNameLength(std::wstring_view path) {
-    if (path.size() >= 2 && IsDriveLetter(path[0]) && path[1] == L':') return 2;
-    if (path.size() >= 3 && IsSeparator(path[0]) && IsSeparator(path[1]) && !IsSeparator(path[2])) {
-        size_t end = 2;
-        while (end < path.size() && !IsSeparator(path[end])) ++end;
-        return end;
-    }
-    return 0;
+    return path.size() >= 2 && IsDriveLetter(path[0]) && path[1] == L':' ? 2 : 0;
 }
 
 }  // namespace
@@ -31,9 +26,6 @@ std::wstring NormalizePathLexically(std::wstring_view path) {
     if (path.empty()) return {};
     const size_t rootNameLength = RootNameLength(path);
     std::wstring result(path.substr(0, rootNameLength));
-    for (wchar_t& c : result) {
-        if (c == L'/') c = L'\\';
-    }
     size_t position = rootNameLength;
     const bool hasRootDirectory = position < path.size() && IsSeparator(path[position]);
     while (position < path.size() && IsSeparator(path[position])) ++position;

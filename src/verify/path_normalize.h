@@ -5,9 +5,9 @@
 
 namespace tavro::verify {
 
-// Lexical normalisation of a Windows path, on the text only: runs of "/" and "\" become
-// one "\" (a root name keeps its own separators, as backslashes), "." segments go, a
-// ".." goes with the name before it, ".." right after the root goes, "" becomes ".".
+// Lexical normalisation of a Windows path, on the text only: every run of "/" and "\"
+// becomes one "\" (the leading one of a UNC name too), "." segments go, a ".." goes with
+// the name before it, ".." right after the root goes, "" becomes ".".
 std::wstring NormalizePathLexically(std::wstring_view path);
 
 // The last component of a path (after the last "\" or "/").
