@@ -11,7 +11,6 @@ cd "$repo"
 mib=${1:-256}
 
 scripts/deps.sh >/dev/null
-command -v curl >/dev/null || DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends curl >/dev/null
 cmake --preset windows >/dev/null
 cmake --build --preset windows --target fetch_benchmark >/dev/null
 

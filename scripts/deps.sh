@@ -8,7 +8,9 @@ packages=(
   g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
   wine wine64 osslsigncode xvfb xauth
   nlohmann-json3-dev googletest libgtest-dev libgmock-dev
-  python3 openssl ca-certificates imagemagick
+  python3 openssl ca-certificates imagemagick curl
+  # CJK glyphs for Wine to draw the Japanese, Chinese and Korean texts with
+  fonts-wqy-microhei
 )
 
 missing=()
