@@ -1,0 +1,217 @@
+#include "cache/payload_cache.h"
+
+#include <knownfolders.h>
+#include <objbase.h>
+#include <sddl.h>
+#include <shlobj.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "cache/file_digest.h"
+#include "core/event_log.h"
+#include "platform/errors.h"
+#include "platform/text.h"
+#include "platform/unique_handle.h"
+
+namespace tavro::cache {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Seven days in FILETIME units (100 ns).
+constexpr std::int64_t kPruneAge = 6048000000000;
+
+struct CoTaskMemoryTraits {
+    using Handle = void*;
+    static Handle Invalid() { return nullptr; }
+    static bool IsValid(Handle memory) { return memory != nullptr; }
+    static void Close(Handle memory) {
+        detail::LastErrorKeeper keep;
+        CoTaskMemFree(memory);
+    }
+};
+
+using UniqueCoTaskMemory = UniqueHandle<CoTaskMemoryTraits>;
+
+std::int64_t FileTimeValue(const FILETIME& time) {
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
+}
+
+bool IsLowerHexDigit(wchar_t c) {
+    return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f');
+}
+
+bool IsReparsePoint(DWORD attributes) {
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+void PruneEntry(const fs::path& path, std::int64_t now) {
+    if (!IsPrunableCacheName(path.filename().wstring())) return;
+
+    // One query gives both; a reparse point reports its own data, and it is skipped
+    // anyway, so the time compared is always that of a plain file.
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return;
+    if (IsReparsePoint(data.dwFileAttributes)) return;
+
+    if (now - FileTimeValue(data.ftLastWriteTime) > kPruneAge) {
+        std::error_code ignored;
+        fs::remove(path, ignored);
+    }
+}
+
+}  // namespace
+
+std::wstring OpenPayloadCache() {
+    PWSTR rawFolder = nullptr;
+    const HRESULT located = SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_DEFAULT, nullptr, &rawFolder);
+    // The shell's string is ours to free even when the lookup fails.
+    UniqueCoTaskMemory folder(rawFolder);
+    if (FAILED(located) || rawFolder == nullptr) Fail("Cannot locate cache");
+    const std::wstring path = (fs::path(rawFolder) / L"TavroInstaller").wstring();
+    folder.reset();
+
+    HANDLE rawToken = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken)) Fail("Cannot read user identity");
+    const UniqueKernelHandle token(rawToken);
+
+    DWORD size = 0;
+    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+    std::vector<BYTE> user(size);
+    if (!GetTokenInformation(token.get(), TokenUser, user.data(), size, &size)) Fail("Cannot read user identity");
+
+    PWSTR rawSid = nullptr;
+    if (!ConvertSidToStringSidW(reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid, &rawSid)) {
+        Fail("Cannot read user SID");
+    }
+    const UniqueLocalMemory sid(rawSid);
+
+    // Protected: nothing inherited from LocalAppData, one ACE for this user alone.
+    const std::wstring sddl = L"D:P(A;;FA;;;" + std::wstring(rawSid) + L")";
+    PSECURITY_DESCRIPTOR rawDescriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &rawDescriptor,
+                                                              nullptr)) {
+        Fail("Cannot secure cache");
+    }
+    UniqueLocalMemory descriptor(rawDescriptor);
+
+    SECURITY_ATTRIBUTES security{};
+    security.nLength = sizeof security;
+    security.lpSecurityDescriptor = descriptor.get();
+    security.bInheritHandle = FALSE;
+    const bool created = CreateDirectoryW(path.c_str(), &security) != FALSE;
+    const DWORD error = created ? ERROR_SUCCESS : GetLastError();
+    descriptor.reset();
+    // An existing directory is taken as it is; its access list is not ours to rewrite.
+    if (!created && error != ERROR_ALREADY_EXISTS) Fail("Cannot create cache");
+
+    // A junction or link would hand the cache, and what runs from it, to another place.
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || IsReparsePoint(attributes)) Fail("Unsafe cache directory");
+    return path;
+}
+
+bool IsPrunableCacheName(std::wstring_view name) {
+    std::size_t digits = 0;
+    while (digits < name.size() && IsLowerHexDigit(name[digits])) ++digits;
+    if (digits != 64 && digits != 128) return false;
+    const std::wstring_view rest = name.substr(digits);
+    return rest == L".exe" || rest == L".exe.etag";
+}
+
+void PrunePayloadCache(const std::wstring& cacheDirectory) {
+    const fs::path directory(cacheDirectory);
+    std::error_code error;
+    fs::directory_iterator entry(directory, error);
+    if (error) throw fs::filesystem_error("directory_iterator::directory_iterator", directory, error);
+
+    FILETIME nowTime{};
+    GetSystemTimeAsFileTime(&nowTime);
+    const std::int64_t now = FileTimeValue(nowTime);
+
+    for (const fs::directory_iterator end; entry != end;) {
+        PruneEntry(entry->path(), now);
+        entry.increment(error);
+        if (error) throw fs::filesystem_error("directory_iterator::operator++", directory, error);
+    }
+}
+
+std::wstring PackageFileName(std::wstring_view sha512Hex) {
+    return std::wstring(sha512Hex) + L".exe";
+}
+
+std::wstring ValidatorFileName(std::wstring_view packageFile) {
+    return std::wstring(packageFile) + L".etag";
+}
+
+CachedPackage OpenCachedPackage(const std::wstring& cacheDirectory, std::wstring_view sha512Hex) {
+    CachedPackage package;
+    package.path = (fs::path(cacheDirectory) / PackageFileName(sha512Hex)).wstring();
+
+    // Checked before the open: CreateFileW would follow a link to wherever it points.
+    if (IsReparsePoint(GetFileAttributesW(package.path.c_str()))) Fail("Unsafe cache file");
+
+    package.file.reset(CreateFileW(package.path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!package.file) Fail("Cannot open cached package");
+
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(package.file.get(), &size)) Fail("Cannot read cache");
+    package.size = static_cast<std::uint64_t>(size.QuadPart);
+    return package;
+}
+
+bool IsReusablePackage(const CachedPackage& package, std::uint64_t expectedSize, std::wstring_view sha512Hex) {
+    if (package.size != expectedSize) return false;
+    return HashFileSha512(package.file.get()) == sha512Hex;
+}
+
+void ResetPackageForDownload(CachedPackage& package, std::uint64_t expectedSize) {
+    WriteEvent("payload_started");
+    if (package.size < expectedSize) return;
+    // Not shorter than expected but not the package: nothing in it can be resumed.
+    const LARGE_INTEGER start{};
+    if (!SetFilePointerEx(package.file.get(), start, nullptr, FILE_BEGIN) || !SetEndOfFile(package.file.get())) {
+        Fail("Cannot reset cache");
+    }
+    package.size = 0;
+}
+
+std::wstring ReadValidator(const std::wstring& validatorPath) {
+    std::ifstream file{fs::path(validatorPath)};
+    std::string line;
+    std::getline(file, line);
+    return Utf8ToWide(line);
+}
+
+void WriteValidator(const std::wstring& validatorPath, std::wstring_view entityTag) {
+    // Binary, so the tag is stored byte for byte whatever it holds.
+    std::ofstream file(fs::path(validatorPath), std::ios::binary | std::ios::trunc);
+    file << WideToUtf8(entityTag);
+}
+
+UniqueFile LockVerifiedPackage(CachedPackage& package) {
+    if (!FlushFileBuffers(package.file.get())) Fail("Cannot persist verified package");
+    package.file.reset();
+    UniqueFile readOnly(CreateFileW(package.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!readOnly) Fail("Cannot lock verified package");
+    return readOnly;
+}
+
+bool RemoveCachedPackage(const std::wstring& packagePath) {
+    // Both removals are attempted even when the first fails; fs::remove reports an
+    // absent file as no error.
+    std::error_code packageError;
+    fs::remove(fs::path(packagePath), packageError);
+    std::error_code validatorError;
+    fs::remove(fs::path(ValidatorFileName(packagePath)), validatorError);
+    return !packageError && !validatorError;
+}
+
+}  // namespace tavro::cache

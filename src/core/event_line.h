@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tavro {
+
+// One journal line as the text-mode journal stream takes it:
+// {"event":NAME,"platform":"windows","timestamp":MILLIS} and a line feed, which the
+// stream stores as CR LF. The name goes in unescaped: every event name is plain ASCII.
+std::string FormatEventLine(std::string_view name, std::int64_t unixMillis);
+
+// A Windows file time (100 ns units since 1601-01-01 UTC) as whole milliseconds since
+// 1970-01-01 UTC, the fraction dropped.
+std::int64_t FileTimeToUnixMillis(std::int64_t fileTime);
+
+}  // namespace tavro

@@ -1,0 +1,10 @@
+#pragma once
+
+namespace tavro {
+
+// Appends one event line to "events.jsonl" in the payload cache. Best effort: never
+// throws, and any failure (no cache, a reparse point, a locked or unwritable file)
+// silently loses the event.
+void WriteEvent(const char* name) noexcept;
+
+}  // namespace tavro

@@ -1,0 +1,128 @@
+#include "core/event_log.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "cache/payload_cache.h"
+#include "core/event_line.h"
+#include "platform/unique_handle.h"
+#include "platform/win_handles.h"
+
+namespace tavro {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A journal above this size is started afresh before the next append.
+constexpr std::uintmax_t kJournalSizeLimit = 1000000;
+
+struct CrtDescriptorTraits {
+    using Handle = int;
+    static Handle Invalid() { return -1; }
+    static bool IsValid(Handle fd) { return fd >= 0; }
+    static void Close(Handle fd) {
+        detail::LastErrorKeeper keep;
+        _close(fd);
+    }
+};
+
+struct StdioStreamTraits {
+    using Handle = std::FILE*;
+    static Handle Invalid() { return nullptr; }
+    static bool IsValid(Handle stream) { return stream != nullptr; }
+    static void Close(Handle stream) {
+        detail::LastErrorKeeper keep;
+        std::fclose(stream);
+    }
+};
+
+using UniqueCrtDescriptor = UniqueHandle<CrtDescriptorTraits>;
+using UniqueStdioStream = UniqueHandle<StdioStreamTraits>;
+
+// Serialises appends across processes. The byte is far beyond any journal's end, so
+// the lock never blocks a reader or a writer of the data itself.
+class AppendLock {
+public:
+    explicit AppendLock(HANDLE file) : file_(file) {
+        region_.Offset = 0xFFFFFFFE;
+        region_.OffsetHigh = 0x7FFFFFFF;
+        locked_ = LockFileEx(file_, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &region_) != FALSE;
+    }
+    ~AppendLock() {
+        if (locked_) UnlockFileEx(file_, 0, 1, 0, &region_);
+    }
+    AppendLock(const AppendLock&) = delete;
+    AppendLock& operator=(const AppendLock&) = delete;
+
+private:
+    HANDLE file_;
+    OVERLAPPED region_{};
+    bool locked_ = false;
+};
+
+std::int64_t CurrentUnixMillis() {
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    const std::int64_t units =
+        static_cast<std::int64_t>((static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+    return FileTimeToUnixMillis(units);
+}
+
+// Appends the line through a text-mode stream in one write.
+//
+// Windows appends atomically only for a handle that may append but not write, so the
+// stream sits on such a handle. Wine does not: it stats the file and writes at the
+// size it saw, and two processes appending at once overwrite each other's lines. The
+// exclusive lock closes that gap on both. Reading access is there because LockFileEx
+// refuses a handle that can neither read nor write data.
+void AppendLine(const fs::path& path, const std::string& line) {
+    UniqueFile file(CreateFileW(path.c_str(), FILE_READ_DATA | FILE_APPEND_DATA | SYNCHRONIZE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return;
+    const HANDLE raw = file.get();
+    // The stream takes the descriptor, the descriptor the handle; each owner lets go only
+    // once the next one holds it. The lock is released before any of them closes.
+    UniqueCrtDescriptor descriptor;
+    UniqueStdioStream stream;
+    const AppendLock lock(raw);
+
+    descriptor.reset(_open_osfhandle(reinterpret_cast<intptr_t>(raw), _O_APPEND | _O_TEXT));
+    if (!descriptor) return;
+    (void)file.release();
+    stream.reset(_fdopen(descriptor.get(), "at"));
+    if (!stream) return;
+    (void)descriptor.release();
+
+    // The line is far shorter than the stream's buffer: the flush is the one write.
+    std::fputs(line.c_str(), stream.get());
+    std::fflush(stream.get());
+}
+
+}  // namespace
+
+void WriteEvent(const char* name) noexcept {
+    if (name == nullptr) return;
+    try {
+        const fs::path path = fs::path(cache::OpenPayloadCache()) / L"events.jsonl";
+
+        // A junction or link here could redirect the append or the deletion elsewhere.
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return;
+
+        if (fs::exists(path) && fs::file_size(path) > kJournalSizeLimit) fs::remove(path);
+
+        AppendLine(path, FormatEventLine(name, CurrentUnixMillis()));
+    } catch (...) {
+        // The journal is best effort: a lost event must never fail the installer.
+    }
+}
+
+}  // namespace tavro
