@@ -10,7 +10,7 @@
 #include "feed/url_trust.h"
 #include "net/content_range.h"
 #include "platform/errors.h"
-#include "platform/unique_handle.h"
+#include "platform/win_handles.h"
 #include "ui/localized_strings.h"
 #include "ui/status_update.h"
 
@@ -18,17 +18,7 @@ namespace tavro::net {
 
 namespace {
 
-struct InternetHandleTraits {
-    using Handle = HINTERNET;
-    static Handle Invalid() { return nullptr; }
-    static bool IsValid(Handle h) { return h != nullptr; }
-    static void Close(Handle h) {
-        const DWORD error = GetLastError();
-        WinHttpCloseHandle(h);
-        SetLastError(error);
-    }
-};
-using UniqueInternet = UniqueHandle<InternetHandleTraits>;
+using UniqueInternet = UniqueHandle<detail::ClosedBy<HINTERNET, &WinHttpCloseHandle>>;
 
 constexpr wchar_t kUserAgent[] = L"TavroInstaller/1.0";
 constexpr DWORD kChunkSize = 65536;

@@ -32,13 +32,15 @@ struct FileHandleTraits : KernelHandleTraits {
     static Handle Invalid() { return INVALID_HANDLE_VALUE; }
 };
 
-struct LocalMemoryTraits {
-    using Handle = void*;
+// A handle that is null when empty and released by one call that takes only the handle.
+template <class H, auto Closer>
+struct ClosedBy {
+    using Handle = H;
     static Handle Invalid() { return nullptr; }
     static bool IsValid(Handle h) { return h != nullptr; }
     static void Close(Handle h) {
         LastErrorKeeper keep;
-        LocalFree(h);
+        Closer(h);
     }
 };
 
@@ -49,6 +51,10 @@ using UniqueKernelHandle = UniqueHandle<detail::KernelHandleTraits>;
 // A file from CreateFileW (INVALID_HANDLE_VALUE when empty).
 using UniqueFile = UniqueHandle<detail::FileHandleTraits>;
 // Memory the system allocated with LocalAlloc for the caller.
-using UniqueLocalMemory = UniqueHandle<detail::LocalMemoryTraits>;
+using UniqueLocalMemory = UniqueHandle<detail::ClosedBy<HLOCAL, &LocalFree>>;
+// An open registry key.
+using UniqueRegistryKey = UniqueHandle<detail::ClosedBy<HKEY, &RegCloseKey>>;
+// A loaded module, or a file mapped as a resource module.
+using UniqueModule = UniqueHandle<detail::ClosedBy<HMODULE, &FreeLibrary>>;
 
 }  // namespace tavro

@@ -17,18 +17,6 @@ namespace tavro::verify {
 
 namespace {
 
-struct RegistryKeyTraits {
-    using Handle = HKEY;
-    static Handle Invalid() { return nullptr; }
-    static bool IsValid(Handle h) { return h != nullptr; }
-    static void Close(Handle h) {
-        const DWORD error = GetLastError();
-        RegCloseKey(h);
-        SetLastError(error);
-    }
-};
-using UniqueRegistryKey = UniqueHandle<RegistryKeyTraits>;
-
 constexpr wchar_t kUninstallKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 constexpr wchar_t kExecutableName[] = L"Tavro.exe";
 constexpr DWORD kMaxValueBytes = 32768;
@@ -74,7 +62,14 @@ std::wstring UninstallFolderExecutable(const std::wstring& uninstallString) {
     if (argv == nullptr) return {};
     const UniqueLocalMemory owner(argv);
     if (count < 1) return {};
-    return JoinExecutable(std::filesystem::path(argv[0]).parent_path().wstring());
+    // Cut as text, the last name and the separators before it: parent_path() would keep a
+    // root's backslash and turn an uninstaller at C:\ into C:\Tavro.exe, where the bare
+    // drive left over must give the drive-relative C:Tavro.exe that the search refuses.
+    std::wstring folder = argv[0];
+    const std::size_t last = folder.find_last_of(L"\\/");
+    folder.erase(last == std::wstring::npos ? 0 : last);
+    while (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
+    return JoinExecutable(folder);
 }
 
 std::vector<std::wstring> Candidates(const UninstallRecord& record) {

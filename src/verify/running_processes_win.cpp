@@ -51,6 +51,9 @@ bool IsProcessRunningFromPath(const std::wstring& path) {
         if (!EqualsIgnoringCase(entry.szExeFile, targetName)) return false;
         const UniqueKernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
         if (!process) return false;
+        // An exited process can linger in the snapshot while handles to it stay open.
+        DWORD exitCode = 0;
+        if (GetExitCodeProcess(process.get(), &exitCode) && exitCode != STILL_ACTIVE) return false;
         DWORD size = static_cast<DWORD>(image.size());
         if (!QueryFullProcessImageNameW(process.get(), 0, image.data(), &size)) return false;
         return EqualsIgnoringCase(NormalizePathLexically({image.data(), size}), target);

@@ -7,16 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/unique_handle.h"
+#include "platform/win_handles.h"
 
 namespace {
-
-struct ModuleTraits {
-    using Handle = HMODULE;
-    static Handle Invalid() { return nullptr; }
-    static bool IsValid(Handle h) { return h != nullptr; }
-    static void Close(Handle h) { FreeLibrary(h); }
-};
 
 class ShippedResources : public ::testing::Test {
 protected:
@@ -32,7 +25,7 @@ protected:
         return std::string(static_cast<const char*>(LockResource(data)), SizeofResource(module_.get(), resource));
     }
 
-    tavro::UniqueHandle<ModuleTraits> module_;
+    tavro::UniqueModule module_;
 };
 
 TEST_F(ShippedResources, ManifestAsksForWhatTheInstallerNeeds) {
