@@ -10,13 +10,16 @@
 
 #include "app/installer_config.h"
 #include "app/run_modes.h"
+#include "core/event_log.h"
 #include "core/process_state.h"
 #include "feed/feed_parser.h"
 #include "feed/release_descriptor.h"
 #include "feed/url_trust.h"
+#include "launch/launch_handshake.h"
 #include "platform/errors.h"
 #include "platform/win_handles.h"
 #include "ui/localized_strings.h"
+#include "verify/installed_app.h"
 
 namespace tavro::app {
 
@@ -60,12 +63,27 @@ int Start(HINSTANCE instance, int showCommand) {
         return 0;
     case RunMode::InstalledCheck:
         verifyMode = true;
-        Fail("Installed application detection is not part of this build");
+        if (verify::FindInstalledApplication().empty()) Fail("Installed Tavro was not found");
+        return 0;
     case RunMode::Preview:
         uiPreview = true;
         break;
     case RunMode::Interactive:
         break;
+    }
+    if (!uiPreview) {
+        // An installed copy is started instead of installing; if that fails in any way the
+        // installer window takes over, without showing the failure.
+        try {
+            const std::wstring installed = verify::FindInstalledApplication();
+            if (!installed.empty()) {
+                WriteEvent("installed_app_detected_at_startup");
+                launch::LaunchWithHandshake(installed);
+                return 0;
+            }
+        } catch (...) {
+            WriteEvent("installed_app_startup_launch_failed");
+        }
     }
     Fail("The installer window is not part of this build");
 }

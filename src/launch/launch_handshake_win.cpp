@@ -121,11 +121,15 @@ bool LaunchWithHandshake(const std::wstring& executable) {
         const fs::file_status status = fs::status(receiptPath, error);
         // A not-found error only means the receipt is not there yet.
         if (error && status.type() != fs::file_type::not_found) throw fs::filesystem_error("status", receiptPath, error);
-        confirmed = (fs::is_regular_file(status) && ReceiptConfirmsLaunch(receiptPath.wstring(), id, executable)) ||
-                    verify::IsProcessRunningFromPath(executable);
-        if (!confirmed) Sleep(kPollInterval);
+        if (fs::is_regular_file(status) && ReceiptConfirmsLaunch(receiptPath.wstring(), id, executable)) {
+            confirmed = true;
+            break;
+        }
+        Sleep(kPollInterval);
+        // A running process counts only once it has outlived a poll interval: right after
+        // the start every launched process is "running", even one that is about to fail.
+        confirmed = verify::IsProcessRunningFromPath(executable);
     }
-
     std::error_code ignored;
     fs::remove(requestPath, ignored);
     fs::remove(receiptPath, ignored);

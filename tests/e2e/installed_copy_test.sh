@@ -1,0 +1,197 @@
+#!/usr/bin/env bash
+# End to end, in a Wine prefix of its own: the installed check and the start-up hand-over
+# to an installed copy, with the signed demo product installed by its real setup.
+#   - a fresh prefix has no installed copy: --verify-installed exits 1;
+#   - after the demo setup 1.0.0 it exits 0;
+#   - with the installed Tavro.exe swapped for another publisher's build it exits 1, and
+#     the journal gains nothing (a candidate that fails the signature leaves no event);
+#   - with the genuine file back, a plain start hands over: Tavro.exe gets the session
+#     switch, the installer shows nothing and exits 0, and the journal ends with
+#     installed_app_detected_at_startup and app_launch_confirmed (app_launch_unconfirmed
+#     for an application that exits at once).
+# Usage: installed_copy_test.sh <TavroInstaller.exe> <demo output dir> <dismiss_box.exe> <prefix>
+# The prefix is deleted and made afresh; a folder that this script did not create is
+# refused. Needs an X display (run under xvfb-run -a).
+set -uo pipefail
+installer=$1 demo=$2 dismiss=$3 prefix=$4
+here=$(cd "$(dirname "$0")" && pwd)
+run="$here/../../cmake/wine-run.sh"
+marker="$prefix/.tavro-installed-copy-test"
+export WINEPREFIX=$prefix WINEDEBUG=${WINEDEBUG:--all}
+failures=0 passed=0
+t0=$(date +%s.%N)
+
+check() {  # check <name> <expected> <actual>
+  if [ "$2" = "$3" ]; then
+    passed=$((passed + 1))
+  else
+    failures=$((failures + 1))
+    printf 'FAIL: %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3"
+  fi
+}
+fail() { failures=$((failures + 1)); echo "FAIL: $*"; }
+elapsed() { awk -v a="$1" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }'; }
+note() { echo "[$(elapsed "$t0") s] $*"; }
+
+for f in "$installer" "$dismiss" "$demo/1.0.0/Tavro.exe" "$demo/1.0.0/Tavro-Setup-1.0.0.exe" \
+         "$demo/fixtures/other-publisher/Tavro.exe"; do
+  [ -f "$f" ] || { echo "missing input: $f"; exit 1; }
+done
+if [ -z "${DISPLAY:-}" ]; then
+  echo "FAIL: the started application and any box need an X display (run under xvfb-run -a)"
+  exit 1
+fi
+case $prefix in
+  /?*) ;;
+  *) echo "the prefix must be an absolute path: '$prefix'"; exit 1 ;;
+esac
+if [ -e "$prefix" ] && [ ! -f "$marker" ]; then
+  echo "refusing to reset $prefix: it was not made by this test"
+  exit 1
+fi
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/e2e-installed.XXXXXX")
+cleanup() {
+  wineserver -k 2>/dev/null
+  wineserver -w 2>/dev/null
+  rm -rf "$work"
+  [ -n "${TAVRO_KEEP_PREFIX:-}" ] || rm -rf "$prefix" "$prefix.lock"
+}
+trap cleanup EXIT
+
+# A fresh prefix every run: what an earlier run installed must not be found.
+wineserver -k 2>/dev/null
+rm -rf "$prefix" "$prefix.lock"
+mkdir -p "$prefix"
+touch "$marker"
+"$run" cmd /c exit 0 >/dev/null 2>&1 || { echo "cannot create the prefix $prefix"; exit 1; }
+note "prefix ready"
+
+local_app_data=$(winepath -u "$("$run" cmd /c echo %LOCALAPPDATA% 2>/dev/null | tr -d '\r')" 2>/dev/null)
+local_app_data=${local_app_data%/}
+if [ -z "$local_app_data" ] || [ ! -d "$local_app_data" ]; then
+  echo "cannot find LocalAppData in $prefix (got '$local_app_data')"
+  exit 1
+fi
+journal="$local_app_data/TavroInstaller/events.jsonl"
+receipts="$local_app_data/TavroInstaller/receipts"
+installed="$local_app_data/Programs/Tavro/Tavro.exe"
+
+# The journal's event names, one a line; every line must be a complete CR LF event line.
+events() {
+  [ -f "$journal" ] || return 0
+  python3 - "$journal" <<'PY'
+import json, re, sys
+data = open(sys.argv[1], 'rb').read()
+if not data:
+    sys.exit(0)
+if data and not data.endswith(b'\r\n'):
+    print('<unterminated journal>')
+for line in data.split(b'\r\n')[:-1] if data.endswith(b'\r\n') else data.split(b'\r\n'):
+    if not re.fullmatch(rb'\{"event":"[a-z_]+","platform":"windows","timestamp":[1-9][0-9]*\}', line):
+        print('<malformed: %r>' % line[:200])
+    else:
+        print(json.loads(line)['event'])
+PY
+}
+events_joined() { events | paste -sd ' ' -; }
+
+# Runs the installer with a time limit; a box or a window would block it. Prints the exit
+# code, or "blocked" after dismissing whatever box held it.
+run_installer() {  # run_installer <seconds> [arguments...]
+  local limit=$1
+  shift
+  "$run" "$installer" "$@" >/dev/null 2>&1 &
+  local pid=$! code=blocked
+  for _ in $(seq 1 $((limit * 10))); do
+    if ! kill -0 "$pid" 2>/dev/null; then wait "$pid"; code=$?; break; fi
+    sleep 0.1
+  done
+  if [ "$code" = blocked ]; then
+    local box
+    box=$(timeout 30 "$run" "$dismiss" 5 2>/dev/null | tr -d '\r' | paste -sd ' ' -)
+    echo "installer $* did not return within ${limit} s; box: ${box:-none}" >&2
+    kill "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+  fi
+  echo "$code"
+}
+
+# The Tavro.exe starts that the application's log records, one line each: the arguments
+# after the program, then "|" and the program path.
+app_starts() {  # app_starts <log>
+  [ -f "$1" ] || return 0
+  python3 - "$1" <<'PY'
+import json, sys
+for line in open(sys.argv[1], encoding='utf-8'):
+    entry = json.loads(line)
+    if entry.get('event') == 'start':
+        print(' '.join(entry['argv'][1:]) + '|' + entry['argv'][0])
+PY
+}
+
+# Waits until the log records as many exits as starts (the application closed itself).
+wait_for_app_exit() {  # wait_for_app_exit <log> <seconds>
+  for _ in $(seq 1 $(($2 * 10))); do
+    if [ -f "$1" ] && [ "$(grep -c '"event":"start"' "$1")" = "$(grep -c '"event":"exit"' "$1")" ]; then return 0; fi
+    sleep 0.1
+  done
+  return 1
+}
+
+session_pattern='^--tavro-installer-session=[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}\|'
+
+# 1. Nothing installed yet.
+start=$(date +%s.%N)
+check "fresh prefix: --verify-installed exit code" 1 "$(run_installer 120 --verify-installed)"
+check "fresh prefix: journal" "" "$(events_joined)"
+note "--verify-installed without a copy: $(elapsed "$start") s"
+
+# 2. The signed demo setup installs 1.0.0 for this user.
+start=$(date +%s.%N)
+timeout 300 "$run" "$demo/1.0.0/Tavro-Setup-1.0.0.exe" >/dev/null 2>&1
+check "demo setup exit code" 0 "$?"
+check "installed Tavro.exe is the signed 1.0.0" "$(sha256sum <"$demo/1.0.0/Tavro.exe")" \
+  "$(sha256sum <"$installed" 2>/dev/null)"
+note "demo setup: $(elapsed "$start") s"
+
+start=$(date +%s.%N)
+check "installed: --verify-installed exit code" 0 "$(run_installer 120 --verify-installed)"
+check "installed: journal" "" "$(events_joined)"
+note "--verify-installed with the copy: $(elapsed "$start") s"
+
+# 3. Another publisher's build in place of the installed file: every candidate of the
+#    record names it, each fails the signature check, and that leaves no event.
+cp "$demo/fixtures/other-publisher/Tavro.exe" "$installed"
+start=$(date +%s.%N)
+check "other publisher: --verify-installed exit code" 1 "$(run_installer 120 --verify-installed)"
+check "other publisher: journal" "" "$(events_joined)"
+note "--verify-installed with another publisher's file: $(elapsed "$start") s"
+
+# 4. The genuine file back: a plain start hands over to it and shows nothing.
+cp "$demo/1.0.0/Tavro.exe" "$installed"
+for mode in normal exit-at-once; do
+  log="$work/app-$mode.jsonl"
+  before=$(events_joined)
+  start=$(date +%s.%N)
+  code=$(TAVRO_DEMO_APP_MODE=$mode TAVRO_DEMO_APP_LIFETIME_MS=3000 TAVRO_DEMO_APP_LOG="Z:$log" run_installer 60)
+  took=$(elapsed "$start")
+  check "hand-over [$mode]: installer exit code" 0 "$code"
+  wait_for_app_exit "$log" 20 || fail "hand-over [$mode]: Tavro.exe did not close itself within 20 s"
+  starts=$(app_starts "$log")
+  check "hand-over [$mode]: Tavro.exe starts" 1 "$(grep -c . <<<"$starts")"
+  if ! grep -Eq "$session_pattern" <<<"$starts"; then
+    fail "hand-over [$mode]: Tavro.exe was not given exactly the session switch: $starts"
+  fi
+  started_from=${starts#*|}
+  check "hand-over [$mode]: started from the installed copy" \
+    "$(winepath -w "$installed" 2>/dev/null | tr -d '\r' | tr '[:upper:]' '[:lower:]')" \
+    "$(tr '[:upper:]' '[:lower:]' <<<"$started_from")"
+  if [ "$mode" = normal ]; then outcome=app_launch_confirmed; else outcome=app_launch_unconfirmed; fi
+  check "hand-over [$mode]: journal" "${before:+$before }installed_app_detected_at_startup $outcome" "$(events_joined)"
+  check "hand-over [$mode]: receipts folder empty" "" "$(ls -A "$receipts" 2>/dev/null)"
+  note "hand-over [$mode]: installer returned after $took s"
+done
+
+echo "$passed passed, $failures failed ($(elapsed "$t0") s)"
+[ "$failures" -eq 0 ]
