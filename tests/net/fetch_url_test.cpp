@@ -2,6 +2,7 @@
 // WinHTTP under Wine. Each scenario scripts the server's answers and then checks the
 // result, the file and what the client sent.
 #include "net/fetch_url.h"
+#include "net/package_download.h"
 
 #include <gtest/gtest.h>
 
@@ -24,6 +25,7 @@
 #include <vector>
 
 #include "app/installer_config.h"
+#include "cache/payload_cache.h"
 #include "core/process_state.h"
 #include "json/json.h"
 #include "platform/text.h"
@@ -483,6 +485,63 @@ TEST_F(FetchUrlTest, PauseKeepsTheWrittenPrefix) {
     EXPECT_EQ(ErrorOf([&] { FetchUrl(packageUrl_, nullptr, 131072, L"", nullptr); }),
               "Download paused. Click Retry to resume.");
     EXPECT_TRUE(channel_.Requests().empty());
+}
+
+}  // namespace
+}  // namespace tavro::net
+
+namespace tavro::net {
+namespace {
+
+// The cached package brought up to date through the download, with its validator file.
+TEST_F(FetchUrlTest, CachedPackageResumesAndKeepsItsValidator) {
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring cacheDirectory = std::wstring(temp) + L"tavro-package-download-test";
+    CreateDirectoryW(cacheDirectory.c_str(), nullptr);
+    const std::wstring digest(128, L'a');
+    struct Scenario {
+        const char* name;
+        const char* script;
+        const char* keptTag;      // validator file before
+        const char* error;
+        const wchar_t* validator;  // the run's validator afterwards
+        const char* fileTag;       // validator file afterwards
+        size_t fileSize;
+    };
+    const Scenario scenarios[] = {
+        {"same file resumes", R"([{"action":"serve","etag":"\"v1\""}])", "\"v1\"", "", L"\"v1\"", "\"v1\"", 200},
+        {"changed file restarts", R"([{"action":"serve","etag":"\"v2\""}])", "\"v1\"", "", L"\"v2\"", "\"v2\"", 200},
+        {"restart that breaks off keeps the new tag in the run",
+         R"([{"action":"serve","etag":"\"v3\"","stop_after":50,"close":"clean"}])", "\"v1\"", "Incomplete download",
+         L"\"v3\"", "\"v1\"", 50},
+    };
+    for (const Scenario& s : scenarios) {
+        SCOPED_TRACE(s.name);
+        channel_.Script(s.script);
+        cache::CachedPackage package = cache::OpenCachedPackage(cacheDirectory, digest);
+        package.file.reset();  // the open package admits no other writer
+        WriteFile(package.path, package_.substr(0, 100));
+        const std::wstring validatorPath = cache::ValidatorFileName(package.path);
+        WriteFile(validatorPath, s.keptTag);
+        package = cache::OpenCachedPackage(cacheDirectory, digest);
+        ASSERT_EQ(package.size, 100u);
+
+        std::wstring validator = cache::ReadValidator(validatorPath);
+        EXPECT_EQ(validator, Utf8ToWide(s.keptTag));
+        const std::string error = ErrorOf([&] { DownloadCachedPackage(package, packageUrl_, 200, validator); });
+        EXPECT_EQ(error, s.error);
+        EXPECT_EQ(validator, s.validator);
+        EXPECT_EQ(ReadFile(validatorPath), s.fileTag);
+        EXPECT_EQ(channel_.Requests().at(0).Header(L"If-Range"), Utf8ToWide(s.keptTag));
+        package.file.reset();
+        const std::string content = ReadFile(package.path);
+        EXPECT_EQ(content.size(), s.fileSize);
+        EXPECT_EQ(content, package_.substr(0, content.size()));
+        DeleteFileW(package.path.c_str());
+        DeleteFileW(validatorPath.c_str());
+    }
+    RemoveDirectoryW(cacheDirectory.c_str());
 }
 
 }  // namespace
