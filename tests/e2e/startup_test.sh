@@ -16,6 +16,15 @@ check() {  # check <name> <expected> <actual>
   if [ "$2" = "$3" ]; then passed=$((passed + 1)); else failures=$((failures + 1)); echo "FAIL: $1: expected $2, got $3"; fi
 }
 
+finish() { # pid: sets $finished to its exit code once it ends, or to "timeout" (and ends it) after 30 s
+  finished=timeout
+  for _ in $(seq 1 300); do
+    if ! kill -0 "$1" 2>/dev/null; then wait "$1"; finished=$?; break; fi
+    sleep 0.1
+  done
+  if [ "$finished" = timeout ]; then kill "$1" 2>/dev/null; wait "$1" 2>/dev/null; fi
+}
+
 sha='lOx7CcNiSWsDe/2Ikg4V8QXiiHgQqTgciOVxqOk2iPNUAvegbk5hZ5iWKYLhTKB9R4dT7XSfp5UltjEebhI/nA=='
 entry() { printf '  - url: %s\n    sha512: %s\n    size: %s\n' "$1" "${2:-$sha}" "${3:-1024}"; }
 feed() { printf 'version: 1.0.0\nfiles:\n'; }
@@ -68,16 +77,24 @@ else
     LC_ALL=en_US.UTF-8 "$run" "$untrusted" $mode >/dev/null 2>&1 &
     pid=$!
     box=$(timeout 90 "$run" "$dismiss" 60 2>/dev/null | tr -d '\r')
-    code=timeout
-    for _ in $(seq 1 300); do
-      if ! kill -0 "$pid" 2>/dev/null; then wait "$pid"; code=$?; break; fi
-      sleep 0.1
-    done
-    if [ "$code" = timeout ]; then kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; fi
-    check "untrusted offlineURL [$mode] exit code" 1 "$code"
+    finish "$pid"
+    check "untrusted offlineURL [$mode] exit code" 1 "$finished"
     check "untrusted offlineURL [$mode] box text" "text: $expected_text" "$(grep '^text:' <<<"$box")"
     check "untrusted offlineURL [$mode] box icon" "icon: error" "$(grep '^icon:' <<<"$box")"
     check "untrusted offlineURL [$mode] OK button" "ok: yes" "$(grep '^ok:' <<<"$box")"
+  done
+
+  # The box speaks the user's language: the locale comes from the display language.
+  for pair in "ja_JP.UTF-8 ja-JP" "ar_EG.UTF-8 ar-SA" "zh_HK.UTF-8 zh-TW"; do
+    lc=${pair% *} locale=${pair#* }
+    localized=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1], encoding="utf-8"))[sys.argv[2]]["desktop_installer_verification_error"])' \
+      "$here/../../resources/locales.json" "$locale")
+    LC_ALL=$lc "$run" "$untrusted" >/dev/null 2>&1 &
+    pid=$!
+    box=$(timeout 90 "$run" "$dismiss" 60 2>/dev/null | tr -d '\r')
+    finish "$pid"
+    check "untrusted offlineURL [$lc] exit code" 1 "$finished"
+    check "untrusted offlineURL [$lc] box text" "text: $localized" "$(grep '^text:' <<<"$box")"
   done
 fi
 
