@@ -33,6 +33,7 @@
 #include "platform/text.h"
 #include "platform/win_handles.h"
 #include "ui/localized_strings.h"
+#include "ui/status_sink.h"
 #include "ui/status_update.h"
 
 namespace tavro::launch {
@@ -127,44 +128,6 @@ int StopProcessesStartedFrom(const std::wstring& path, std::chrono::milliseconds
     return static_cast<int>(running.size());
 }
 
-// A hidden message-only window standing in for the installer window: it collects the
-// status updates that the handshake posts.
-class StatusSink {
-public:
-    StatusSink() {
-        WNDCLASSW windowClass{};
-        windowClass.lpfnWndProc = DefWindowProcW;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.lpszClassName = L"TavroLaunchTestSink";
-        RegisterClassW(&windowClass);
-        window_ = CreateWindowExW(0, L"TavroLaunchTestSink", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                  GetModuleHandleW(nullptr), nullptr);
-        ui::SetMainWindow(window_);
-    }
-    ~StatusSink() {
-        Drain();
-        ui::SetMainWindow(nullptr);
-        DestroyWindow(window_);
-    }
-    StatusSink(const StatusSink&) = delete;
-    StatusSink& operator=(const StatusSink&) = delete;
-
-    bool Ready() const { return window_ != nullptr; }
-
-    // Takes every posted status update out of the queue, in order.
-    std::vector<ui::StatusUpdate> Drain() {
-        std::vector<ui::StatusUpdate> updates;
-        MSG message{};
-        while (PeekMessageW(&message, window_, ui::WM_APP_STATUS, ui::WM_APP_STATUS, PM_REMOVE)) {
-            std::unique_ptr<ui::StatusUpdate> update(reinterpret_cast<ui::StatusUpdate*>(message.lParam));
-            updates.push_back(*update);
-        }
-        return updates;
-    }
-
-private:
-    HWND window_ = nullptr;
-};
 
 class LaunchTest : public ::testing::Test {
 protected:
@@ -288,7 +251,7 @@ protected:
     }
 
     std::optional<LocalAppDataOverride> folder_;
-    StatusSink sink_;
+    ui::StatusSink sink_;
     std::wstring appFolder_;
     std::wstring app_;
     std::wstring appLog_;

@@ -31,6 +31,7 @@
 #include "platform/text.h"
 #include "platform/win_handles.h"
 #include "ui/localized_strings.h"
+#include "ui/status_sink.h"
 #include "ui/status_update.h"
 
 namespace tavro::net {
@@ -137,40 +138,6 @@ private:
     size_t seen_ = 0;
 };
 
-// A hidden message-only window standing in for the installer window: it collects the
-// progress that the download posts.
-class StatusSink {
-public:
-    StatusSink() {
-        WNDCLASSW windowClass{};
-        windowClass.lpfnWndProc = DefWindowProcW;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.lpszClassName = L"TavroFetchTestSink";
-        RegisterClassW(&windowClass);
-        window_ = CreateWindowExW(0, L"TavroFetchTestSink", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                  GetModuleHandleW(nullptr), nullptr);
-        ui::SetMainWindow(window_);
-    }
-    ~StatusSink() {
-        Drain();
-        ui::SetMainWindow(nullptr);
-        DestroyWindow(window_);
-    }
-
-    // Takes every posted status update out of the queue, in order.
-    std::vector<ui::StatusUpdate> Drain() {
-        std::vector<ui::StatusUpdate> updates;
-        MSG message{};
-        while (PeekMessageW(&message, window_, ui::WM_APP_STATUS, ui::WM_APP_STATUS, PM_REMOVE)) {
-            std::unique_ptr<ui::StatusUpdate> update(reinterpret_cast<ui::StatusUpdate*>(message.lParam));
-            updates.push_back(*update);
-        }
-        return updates;
-    }
-
-private:
-    HWND window_ = nullptr;
-};
 
 class FetchUrlTest : public ::testing::Test {
 protected:
@@ -213,7 +180,7 @@ protected:
     }
 
     Channel channel_;
-    StatusSink sink_;
+    ui::StatusSink sink_;
     const std::string package_ = Pattern(200);
     std::wstring partialPath_;
     const std::wstring packageUrl_ = L"https://localhost/desktop/win/pkg.bin";
