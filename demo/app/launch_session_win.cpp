@@ -114,7 +114,12 @@ std::string BuildLaunchReceipt(const std::wstring& id, const std::wstring& execu
 }
 
 void WriteLaunchReceipt(const std::wstring& folder, const std::wstring& id, std::string_view receipt) {
-    WriteFileAtomically(JoinPath(folder, id + L".receipt.json"), receipt);
+    const std::wstring receiptPath = JoinPath(folder, id + L".receipt.json");
+    WriteFileAtomically(receiptPath, receipt);
+    // The installer removes the request before the receipt when it stops waiting. A request
+    // gone by now means the receipt arrived after that, and nobody will ever read or remove it.
+    const std::wstring requestPath = JoinPath(folder, id + L".request.json");
+    if (GetFileAttributesW(requestPath.c_str()) == INVALID_FILE_ATTRIBUTES) DeleteFileW(receiptPath.c_str());
 }
 
 }  // namespace tavro::demo

@@ -37,7 +37,8 @@ std::string CheckLaunchRequest(const std::wstring& folder, const std::wstring& i
 std::string BuildLaunchReceipt(const std::wstring& id, const std::wstring& executable,
                                const std::wstring& version, AppMode mode);
 
-// Writes <id>.receipt.json into the folder atomically.
+// Writes <id>.receipt.json into the folder atomically, and withdraws it again when the
+// installer has already ended the session (its request file is gone).
 void WriteLaunchReceipt(const std::wstring& folder, const std::wstring& id, std::string_view receipt);
 
 }  // namespace tavro::demo
