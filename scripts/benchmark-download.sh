@@ -82,6 +82,12 @@ curl_run "$out/curl.bin"
 installer_run "$out/installer.bin" ""
 report full
 
+# Where the time goes: the same body read with bare WinHTTP calls under Wine, no file.
+raw=$(cmake/wine-run.sh build/windows/bin/fetch_benchmark.exe --raw "$url" | tr -d '\r')
+printf 'bare WinHTTP reads under Wine: %s s for the body, %s reads of %s bytes on average\n' \
+  "$(awk '/^raw_seconds/ {print $2}' <<<"$raw")" "$(awk '/^raw_reads/ {print $2}' <<<"$raw")" \
+  "$(awk '/^raw_bytes_per_read/ {print $2}' <<<"$raw")"
+
 half=$((size / 2))
 head -c "$half" "$package" >"$out/curl.bin"
 head -c "$half" "$package" >"$out/installer.bin"
