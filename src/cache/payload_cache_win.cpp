@@ -26,18 +26,6 @@ namespace fs = std::filesystem;
 // Seven days in FILETIME units (100 ns).
 constexpr std::int64_t kPruneAge = 6048000000000;
 
-struct CoTaskMemoryTraits {
-    using Handle = void*;
-    static Handle Invalid() { return nullptr; }
-    static bool IsValid(Handle memory) { return memory != nullptr; }
-    static void Close(Handle memory) {
-        detail::LastErrorKeeper keep;
-        CoTaskMemFree(memory);
-    }
-};
-
-using UniqueCoTaskMemory = UniqueHandle<CoTaskMemoryTraits>;
-
 std::int64_t FileTimeValue(const FILETIME& time) {
     return static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
 }

@@ -67,14 +67,6 @@ private:
     bool locked_ = false;
 };
 
-std::int64_t CurrentUnixMillis() {
-    FILETIME now{};
-    GetSystemTimeAsFileTime(&now);
-    const std::int64_t units =
-        static_cast<std::int64_t>((static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
-    return FileTimeToUnixMillis(units);
-}
-
 // Appends the line through a text-mode stream in one write.
 //
 // Windows appends atomically only for a handle that may append but not write, so the
@@ -107,6 +99,14 @@ void AppendLine(const fs::path& path, const std::string& line) {
 }
 
 }  // namespace
+
+std::int64_t CurrentUnixMillis() {
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    const std::int64_t units =
+        static_cast<std::int64_t>((static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+    return FileTimeToUnixMillis(units);
+}
 
 void WriteEvent(const char* name) noexcept {
     if (name == nullptr) return;

@@ -1,5 +1,7 @@
 #include "feed/feed_patterns.h"
 
+#include <stdexcept>
+
 namespace tavro::feed {
 
 namespace {
@@ -55,6 +57,17 @@ std::optional<LineFields> MatchKeyed(std::string_view line, std::string_view pre
     return std::nullopt;
 }
 
+template <class Char>
+std::uint64_t ToUnsigned64(std::basic_string_view<Char> digits) {
+    std::uint64_t value = 0;
+    for (const Char c : digits) {
+        const auto digit = static_cast<std::uint64_t>(c - Char('0'));
+        if (value > (UINT64_MAX - digit) / 10) throw std::out_of_range("stoull argument out of range");
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
 bool IsBase64Char(wchar_t c) {
     return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z') || IsDigit(c) || c == L'+' || c == L'/';
 }
@@ -75,6 +88,14 @@ bool MatchesDigits(std::string_view text) {
         if (!IsDigit(c)) return false;
     }
     return true;
+}
+
+std::uint64_t DigitsToUnsigned64(std::string_view digits) {
+    return ToUnsigned64(digits);
+}
+
+std::uint64_t DigitsToUnsigned64(std::wstring_view digits) {
+    return ToUnsigned64(digits);
 }
 
 bool MatchesBase64Sha512(std::wstring_view text) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string_view>
 
@@ -17,6 +18,12 @@ bool MatchesVersionForm(std::wstring_view text);
 
 // "[0-9]+"
 bool MatchesDigits(std::string_view text);
+
+// The value of a text that matched "[0-9]+", as an unsigned 64-bit number; throws
+// std::out_of_range "stoull argument out of range" when it does not fit, as the standard
+// conversion would, whatever width the library's unsigned long long has.
+std::uint64_t DigitsToUnsigned64(std::string_view digits);
+std::uint64_t DigitsToUnsigned64(std::wstring_view digits);
 
 // "[A-Za-z0-9+/]{85}[AQgw]=="
 bool MatchesBase64Sha512(std::wstring_view text);

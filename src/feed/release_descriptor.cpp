@@ -1,7 +1,6 @@
 #include "feed/release_descriptor.h"
 
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 
 #include "app/installer_config.h"
@@ -35,12 +34,7 @@ std::wstring FileNameOf(const std::wstring& url) {
 
 std::uint64_t ParseSize(const std::string& text) {
     if (!MatchesDigits(text)) Fail("Invalid artifact size");
-    std::uint64_t value = 0;
-    for (const char c : text) {
-        const auto digit = static_cast<std::uint64_t>(c - '0');
-        if (value > (UINT64_MAX - digit) / 10) throw std::out_of_range("stoull argument out of range");
-        value = value * 10 + digit;
-    }
+    const std::uint64_t value = DigitsToUnsigned64(std::string_view(text));
     if (value < 1 || value > kMaxArtifactSize) Fail("Invalid artifact size");
     return value;
 }

@@ -44,13 +44,6 @@ std::wstring NewLaunchId() {
     return id;
 }
 
-std::int64_t UnixTimeMs() {
-    FILETIME now{};
-    GetSystemTimeAsFileTime(&now);
-    const std::int64_t units = (static_cast<std::int64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-    return (units - 116444736000000000LL) / 10000;
-}
-
 fs::path ReceiptFolder() {
     const fs::path folder = fs::path(cache::OpenPayloadCache()) / L"receipts";
     fs::create_directories(folder);
@@ -65,7 +58,7 @@ void WriteRequest(const fs::path& path, const std::wstring& id) {
     json::JsonObject request;
     request.SetNamedValue(L"sessionId", json::JsonValue::CreateStringValue(id));
     request.SetNamedValue(L"expiresAt",
-                          json::JsonValue::CreateNumberValue(static_cast<double>(UnixTimeMs() + kRequestLifetimeMs)));
+                          json::JsonValue::CreateNumberValue(static_cast<double>(CurrentUnixMillis() + kRequestLifetimeMs)));
     const std::string text = WideToUtf8(request.Stringify());
     std::ofstream file(path, std::ios::out | std::ios::binary | std::ios::trunc);
     file.write(text.data(), static_cast<std::streamsize>(text.size()));

@@ -1,6 +1,6 @@
 #include "net/content_range.h"
 
-#include <stdexcept>
+#include "feed/feed_patterns.h"
 
 namespace tavro::net {
 
@@ -18,16 +18,6 @@ std::optional<std::wstring_view> TakeDigits(std::wstring_view text, size_t& posi
     return text.substr(start, position - start);
 }
 
-std::uint64_t ToUnsigned64(std::wstring_view digits) {
-    std::uint64_t value = 0;
-    for (const wchar_t c : digits) {
-        const auto digit = static_cast<std::uint64_t>(c - L'0');
-        if (value > (UINT64_MAX - digit) / 10) throw std::out_of_range("stoull argument out of range");
-        value = value * 10 + digit;
-    }
-    return value;
-}
-
 }  // namespace
 
 std::optional<ContentRange> ParseContentRange(std::wstring_view value) {
@@ -41,7 +31,7 @@ std::optional<ContentRange> ParseContentRange(std::wstring_view value) {
     const auto total = TakeDigits(value, position);
     if (!total || position != value.size()) return std::nullopt;
     // The numbers are converted only once the whole value has matched.
-    return ContentRange{ToUnsigned64(*first), ToUnsigned64(*last), ToUnsigned64(*total)};
+    return ContentRange{feed::DigitsToUnsigned64(*first), feed::DigitsToUnsigned64(*last), feed::DigitsToUnsigned64(*total)};
 }
 
 }  // namespace tavro::net

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <windows.h>
+#include <combaseapi.h>
 
 #include "platform/unique_handle.h"
 
@@ -54,6 +55,8 @@ using UniqueFile = UniqueHandle<detail::FileHandleTraits>;
 using UniqueLocalMemory = UniqueHandle<detail::ClosedBy<HLOCAL, &LocalFree>>;
 // An open registry key.
 using UniqueRegistryKey = UniqueHandle<detail::ClosedBy<HKEY, &RegCloseKey>>;
+// Memory the shell or COM allocated for the caller (CoTaskMemAlloc).
+using UniqueCoTaskMemory = UniqueHandle<detail::ClosedBy<void*, &CoTaskMemFree>>;
 // A loaded module, or a file mapped as a resource module.
 using UniqueModule = UniqueHandle<detail::ClosedBy<HMODULE, &FreeLibrary>>;
 

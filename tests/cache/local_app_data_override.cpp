@@ -27,14 +27,6 @@ constexpr wchar_t kLocalAppDataValue[] = L"Local AppData";
 constexpr wchar_t kFolderMark[] = L"tavro-cache-test-";
 constexpr wchar_t kDefaultLocalAppData[] = L"%USERPROFILE%\\AppData\\Local";
 
-struct RegistryKeyTraits {
-    using Handle = HKEY;
-    static Handle Invalid() { return nullptr; }
-    static bool IsValid(Handle key) { return key != nullptr; }
-    static void Close(Handle key) { RegCloseKey(key); }
-};
-using UniqueRegistryKey = UniqueHandle<RegistryKeyTraits>;
-
 UniqueRegistryKey OpenKey(const wchar_t* subKey) {
     HKEY key = nullptr;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, subKey, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key,
