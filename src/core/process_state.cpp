@@ -9,6 +9,7 @@ std::atomic<bool> closeBlocked{false};
 std::atomic<bool> cancelRequested{false};
 std::atomic<bool> uiPreview{false};
 std::atomic<bool> verifyMode{false};
+std::wstring installedAppPath;
 
 void ThrowIfCancelled() {
     if (cancelRequested.load()) Fail("Download paused. Click Retry to resume.");
