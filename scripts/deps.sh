@@ -11,6 +11,8 @@ packages=(
   python3 openssl ca-certificates imagemagick curl
   # CJK glyphs for Wine to draw the Japanese, Chinese and Korean texts with
   fonts-wqy-microhei
+  # H.264 decoding behind Wine's Media Foundation, and Tahoma for GDI+'s generic sans-serif
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav fonts-wine
 )
 
 missing=()
