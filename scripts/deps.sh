@@ -13,6 +13,8 @@ packages=(
   fonts-wqy-microhei
   # H.264 decoding behind Wine's Media Foundation, and Tahoma for GDI+'s generic sans-serif
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav fonts-wine
+  # Finding, clicking and typing into the installer window in the window tests
+  xdotool
 )
 
 missing=()
