@@ -14,6 +14,7 @@
 #include "cache/payload_cache.h"
 #include "core/event_log.h"
 #include "json/json.h"
+#include "launch/launch_receipt.h"
 #include "platform/errors.h"
 #include "platform/text.h"
 #include "platform/win_handles.h"
@@ -87,13 +88,9 @@ bool ReceiptConfirmsLaunch(const std::wstring& receipt, const std::wstring& id, 
         std::ifstream file(fs::path(receipt), std::ios::in | std::ios::binary);
         const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
         if (!file && !file.eof()) return false;
-        const json::JsonObject object = json::JsonObject::Parse(Utf8ToWide(bytes));
-        return object.GetNamedString(L"sessionId") == id &&
-               object.GetNamedString(L"stage") == L"main-window-created" &&
-               EqualsIgnoringCase(object.GetNamedString(L"executable"), executable) &&
-               object.GetNamedString(L"appVersion") == verify::ReadApplicationVersion(executable);
+        return ReceiptTextConfirmsLaunch(bytes, id, executable, verify::ReadApplicationVersion(executable));
     } catch (const std::exception&) {
-        return false;  // half written, not JSON, a member missing or of another type
+        return false;  // unreadable, or the executable has no version to compare
     }
 }
 
