@@ -1,0 +1,73 @@
+#include "ui/page_layout.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tavro::ui {
+
+namespace {
+
+constexpr float kSweepStep = 0.012f;
+constexpr float kSweepWidth = 200.0f;
+// The sweep enters from the left of the track and leaves past its right end.
+constexpr float kSweepTravel = 908.0f;
+constexpr float kSweepStart = -164.0f;
+
+int RoundHalfAway(float value) {
+    return static_cast<int>(std::lround(value));
+}
+
+}  // namespace
+
+float DesignScale(unsigned dpi) {
+    return static_cast<float>(dpi) / 96.0f * kUnitsToDip;
+}
+
+int ScaleByDpi(int value, unsigned dpi) {
+    // MulDiv rounds half away from zero on the exact 64-bit product.
+    const long long product = static_cast<long long>(value) * dpi;
+    const long long half = product >= 0 ? 48 : -48;
+    return static_cast<int>((product + half) / 96);
+}
+
+PixelRect RetryButtonRect(unsigned dpi) {
+    const float s = DesignScale(dpi);
+    return {RoundHalfAway(624.0f * s), RoundHalfAway(519.0f * s), RoundHalfAway(120.0f * s),
+            RoundHalfAway(36.0f * s)};
+}
+
+Segment ProgressSegment(int progress, float phase) {
+    float start = kTrackLeft;
+    float width = 0.0f;
+    if (progress < 0) {
+        start = phase * kSweepTravel + kSweepStart;
+        width = kSweepWidth;
+    } else {
+        width = static_cast<float>(std::clamp(progress, 0, 100)) * kTrackWidth / 100.0f;
+        if (width <= 0.0f) return {};
+    }
+    return {std::max(start, kTrackLeft), std::min(start + width, kTrackRight)};
+}
+
+float StatusWidth(bool failureShown) {
+    return failureShown ? 560.0f : 590.0f;
+}
+
+bool ShowsPercentLabel(int progress, bool failureShown) {
+    return !failureShown && progress >= 0 && progress < 100;
+}
+
+std::wstring PercentLabel(int progress) {
+    return std::to_wstring(progress) + L"%";
+}
+
+bool SweepRuns(int progress, bool failureShown) {
+    return !failureShown && progress < 0;
+}
+
+float AdvanceSweep(float phase) {
+    const float next = phase + kSweepStep;
+    return next > 1.0f ? 0.0f : next;
+}
+
+}  // namespace tavro::ui
