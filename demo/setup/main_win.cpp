@@ -1,7 +1,8 @@
 // Tavro-Setup-<version>.exe of the demo product: installs Tavro.exe for the current
 // user without asking anything (the installer runs it without parameters), or with
 // "/uninstall" removes it again. The test harness steers it through
-// TAVRO_DEMO_SETUP_EXIT, TAVRO_DEMO_SETUP_PAYLOAD and TAVRO_DEMO_SETUP_LOG.
+// TAVRO_DEMO_SETUP_EXIT, TAVRO_DEMO_SETUP_PAYLOAD, TAVRO_DEMO_SETUP_DELAY_MS and
+// TAVRO_DEMO_SETUP_LOG.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -58,7 +59,9 @@ DWORD Run(nlohmann::ordered_json& log) {
     const std::optional<std::uint32_t> exitCode = exitText ? ParseDecimal(*exitText, 0xFFFFFFFF) : kSuccess;
     const std::optional<std::wstring> payloadText = ReadHarnessSwitch(L"TAVRO_DEMO_SETUP_PAYLOAD");
     const std::optional<Payload> payload = ParsePayload(payloadText.value_or(L""));
-    if (!exitCode || !payload) {
+    const std::optional<std::wstring> delayText = ReadHarnessSwitch(L"TAVRO_DEMO_SETUP_DELAY_MS");
+    const std::optional<std::uint32_t> delay = delayText ? ParseDecimal(*delayText, 0x7FFFFFFF) : 0u;
+    if (!exitCode || !payload || !delay) {
         log["action"] = "none";
         log["error"] = "unknown harness switch value";
         return kBadArgument;
@@ -69,6 +72,8 @@ DWORD Run(nlohmann::ordered_json& log) {
         log["action"] = "none";
         return *exitCode;
     }
+    // A setup that takes its time, so that a test can act while the installer waits for it.
+    Sleep(*delay);
     log["action"] = "install";
     log["payload"] = PayloadName(*payload);
     log["folder"] = ToUtf8(InstallProduct(*payload));
