@@ -9,6 +9,8 @@ packages=(
   wine wine64 osslsigncode xvfb xauth
   nlohmann-json3-dev googletest libgtest-dev libgmock-dev
   python3 openssl ca-certificates imagemagick curl
+  # OpenSSL libcrypto for the release tool (digests, PKCS#7)
+  libssl-dev
   # CJK glyphs for Wine to draw the Japanese, Chinese and Korean texts with
   fonts-wqy-microhei
   # H.264 decoding behind Wine's Media Foundation, and Tahoma for GDI+'s generic sans-serif
