@@ -1,6 +1,7 @@
 #pragma once
 
 #include <windows.h>
+#include <objidl.h>  // before gdiplus.h: WIN32_LEAN_AND_MEAN leaves out what it needs
 #include <gdiplus.h>
 
 namespace tavro {

@@ -1,0 +1,424 @@
+#include "ui/media.h"
+
+#include <mfapi.h>
+#include <mferror.h>
+#include <mfidl.h>
+#include <mfreadwrite.h>
+#include <objbase.h>
+#include <shlwapi.h>
+#include <wrl/client.h>
+
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "platform/system_library.h"
+#include "ui/video_frame.h"
+
+namespace tavro {
+
+namespace {
+
+using Microsoft::WRL::ComPtr;
+
+// Neither is declared by the mingw-w64 headers, though mfplat.dll exports both.
+using CreateByteStreamOnStreamEx = HRESULT WINAPI(IUnknown*, IMFByteStream**);
+using CreateByteStreamOnStream = HRESULT WINAPI(IStream*, IMFByteStream**);
+
+// How long StopVideo waits for the decode thread. A clip whose first key frame is cut short
+// makes source reader creation block for good; waiting longer would only hold the exit.
+constexpr auto kDecoderStopWait = std::chrono::milliseconds(2000);
+// 1/24 s in 100-nanosecond units: the frame time when a sample carries none.
+constexpr LONGLONG kDefaultFrameTime = 416667;
+
+// Media Foundation, loaded at run time: Windows N editions ship without it, and a program
+// importing it at load time would not start there at all.
+struct MediaFoundation {
+    SystemLibrary platform;
+    SystemLibrary readWrite;
+    decltype(&MFStartup) startup = nullptr;
+    decltype(&MFShutdown) shutdown = nullptr;
+    decltype(&MFCreateAttributes) createAttributes = nullptr;
+    decltype(&MFCreateMediaType) createMediaType = nullptr;
+    decltype(&MFGetStrideForBitmapInfoHeader) strideForBitmapInfoHeader = nullptr;
+    CreateByteStreamOnStreamEx* createByteStreamOnStreamEx = nullptr;
+    CreateByteStreamOnStream* createByteStreamOnStream = nullptr;
+    decltype(&MFCreateSourceReaderFromByteStream) createSourceReader = nullptr;
+
+    // Null when either DLL or any function that decoding cannot do without is missing.
+    static std::shared_ptr<MediaFoundation> Load() {
+        auto mf = std::make_shared<MediaFoundation>();
+        mf->platform = SystemLibrary::Load(L"mfplat.dll");
+        mf->readWrite = SystemLibrary::Load(L"mfreadwrite.dll");
+        const SystemLibrary& p = mf->platform;
+        // Optional: the Ex form is unimplemented on some systems, the stride helper is a fallback.
+        p.Resolve(mf->createByteStreamOnStreamEx, "MFCreateMFByteStreamOnStreamEx");
+        p.Resolve(mf->strideForBitmapInfoHeader, "MFGetStrideForBitmapInfoHeader");
+        const bool complete =
+            p.Resolve(mf->startup, "MFStartup") && p.Resolve(mf->shutdown, "MFShutdown") &&
+            p.Resolve(mf->createAttributes, "MFCreateAttributes") &&
+            p.Resolve(mf->createMediaType, "MFCreateMediaType") &&
+            p.Resolve(mf->createByteStreamOnStream, "MFCreateMFByteStreamOnStream") &&
+            mf->readWrite.Resolve(mf->createSourceReader, "MFCreateSourceReaderFromByteStream");
+        return complete ? mf : nullptr;
+    }
+};
+
+// What one decode thread shares with the user-interface thread. Each thread has its own, so
+// a thread abandoned in a stuck decoder can never touch a later thread's state; it keeps
+// Media Foundation loaded for as long as it might still be running inside it.
+struct DecodeSession {
+    std::shared_ptr<MediaFoundation> mf;
+    const BYTE* clip = nullptr;
+    DWORD clipSize = 0;
+    std::atomic<bool> stop{false};
+    std::atomic<HWND> window{nullptr};
+    std::mutex waitMutex;
+    std::condition_variable wake;
+    bool finished = false;  // guarded by waitMutex
+};
+
+struct FrameStore {
+    std::mutex mutex;
+    std::vector<std::uint8_t> pixels;
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+};
+
+struct Slide {
+    Gdiplus::GpBitmap* bitmap = nullptr;
+    ComPtr<IStream> stream;  // GDI+ reads the image from it lazily: it lives as long as the bitmap
+};
+
+struct MediaState {
+    ULONG_PTR gdiplusToken = 0;
+    std::array<Slide, kSlideCount> slides;
+    FrameStore frame;
+    std::thread decodeThread;
+    std::shared_ptr<DecodeSession> session;
+    std::shared_ptr<MediaFoundation> mf;
+    bool mfStarted = false;
+};
+
+MediaState& State() {
+    // Never destroyed: a decode thread left inside a stuck decoder may outlive static
+    // destruction, and nothing here needs releasing once the process is ending.
+    static MediaState* const state = new MediaState;
+    return *state;
+}
+
+void FreeSlide(Slide& slide) {
+    if (slide.bitmap != nullptr) Gdiplus::DllExports::GdipDisposeImage(slide.bitmap);
+    slide.bitmap = nullptr;
+    slide.stream.Reset();
+}
+
+// The bytes of an RT_RCDATA resource, mapped for the life of the module; false when the
+// resource is missing or empty.
+bool FindResourceBytes(HINSTANCE instance, int id, const BYTE*& data, DWORD& size) {
+    HRSRC info = FindResourceW(instance, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(10) /* RT_RCDATA */);
+    HGLOBAL loaded = info != nullptr ? LoadResource(instance, info) : nullptr;
+    size = info != nullptr ? SizeofResource(instance, info) : 0;
+    data = loaded != nullptr ? static_cast<const BYTE*>(LockResource(loaded)) : nullptr;
+    return data != nullptr && size != 0;
+}
+
+// The clip's frame format as this reader delivers it.
+struct DecodedFormat {
+    bool nv12 = false;
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::int32_t stride = 0;
+};
+
+// Asks for 32-bit RGB first; a reader that refuses it (no video processor, as under Wine)
+// gets NV12, which the thread converts itself.
+bool ChooseFormat(const MediaFoundation& mf, IMFSourceReader* reader, DecodedFormat& format) {
+    const auto firstVideo = static_cast<DWORD>(MF_SOURCE_READER_FIRST_VIDEO_STREAM);
+    bool accepted = false;
+    for (const GUID* subtype : {&MFVideoFormat_RGB32, &MFVideoFormat_NV12}) {
+        ComPtr<IMFMediaType> wanted;
+        if (FAILED(mf.createMediaType(&wanted)) ||
+            FAILED(wanted->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video)) ||
+            FAILED(wanted->SetGUID(MF_MT_SUBTYPE, *subtype))) {
+            return false;
+        }
+        if (SUCCEEDED(reader->SetCurrentMediaType(firstVideo, nullptr, wanted.Get()))) {
+            format.nv12 = subtype == &MFVideoFormat_NV12;
+            accepted = true;
+            break;
+        }
+    }
+    ComPtr<IMFMediaType> current;
+    UINT64 frameSize = 0;
+    if (!accepted || FAILED(reader->GetCurrentMediaType(firstVideo, &current)) ||
+        FAILED(current->GetUINT64(MF_MT_FRAME_SIZE, &frameSize))) {
+        return false;
+    }
+    format.width = static_cast<std::uint32_t>(frameSize >> 32);
+    format.height = static_cast<std::uint32_t>(frameSize);
+    if (format.nv12) {
+        // The padded row length is read from each buffer; no media type here states it right.
+        format.stride = static_cast<std::int32_t>(format.width);
+    } else {
+        UINT32 stride = 0;
+        if (SUCCEEDED(current->GetUINT32(MF_MT_DEFAULT_STRIDE, &stride))) {
+            format.stride = static_cast<std::int32_t>(stride);
+        } else {
+            LONG computed = 0;
+            if (mf.strideForBitmapInfoHeader == nullptr ||
+                FAILED(mf.strideForBitmapInfoHeader(22 /* BI_RGB 32-bit */, format.width, &computed))) {
+                return false;
+            }
+            format.stride = computed;
+        }
+    }
+    return format.width != 0 && format.height != 0 && format.stride != 0;
+}
+
+// Copies one sample into `pixels` as a top-down 32-bit RGB frame.
+bool ExtractFrame(IMFSample* sample, const DecodedFormat& format, std::vector<std::uint8_t>& pixels) {
+    ComPtr<IMFMediaBuffer> buffer;
+    if (FAILED(sample->ConvertToContiguousBuffer(&buffer))) return false;
+    const std::size_t frameBytes = std::size_t{format.width} * kFrameBytesPerPixel * format.height;
+    ComPtr<IMF2DBuffer> buffer2d;
+    if (!format.nv12 && SUCCEEDED(buffer.As(&buffer2d))) {
+        DWORD length = 0;
+        if (FAILED(buffer2d->GetContiguousLength(&length)) || length != frameBytes) return false;
+        pixels.resize(frameBytes);
+        return SUCCEEDED(buffer2d->ContiguousCopyTo(pixels.data(), length));
+    }
+    BYTE* data = nullptr;
+    DWORD length = 0;
+    if (FAILED(buffer->Lock(&data, nullptr, &length))) return false;
+    const bool copied = format.nv12
+                            ? ConvertNv12Frame(data, length, format.width, format.height, pixels)
+                            : CopyRgb32Frame(data, length, format.width, format.height, format.stride, pixels);
+    buffer->Unlock();
+    return copied;
+}
+
+void InvalidateMediaStrip(HWND window) {
+    RECT client{};
+    if (window == nullptr || !GetClientRect(window, &client)) return;
+    // 480 design units are 418.5 device-independent pixels.
+    const int dpi = static_cast<int>(GetDpiForWindow(window));
+    RECT strip = client;
+    strip.bottom = std::min<LONG>(client.bottom, MulDiv(419, dpi != 0 ? dpi : 96, 96));
+    InvalidateRect(window, &strip, FALSE);
+}
+
+// Publishes a finished frame, unless the session was stopped meanwhile: the check under the
+// frame mutex is what keeps a frame from appearing after StopVideo cleared it.
+void PublishFrame(const DecodeSession& session, const DecodedFormat& format,
+                  std::vector<std::uint8_t>& pixels) {
+    FrameStore& frame = State().frame;
+    std::lock_guard lock(frame.mutex);
+    if (session.stop) return;
+    frame.pixels.swap(pixels);  // the old buffer comes back to be filled next
+    frame.width = format.width;
+    frame.height = format.height;
+}
+
+void DecodeLoop(DecodeSession& session) {
+    const MediaFoundation& mf = *session.mf;
+    ComPtr<IStream> memory;
+    memory.Attach(SHCreateMemStream(session.clip, session.clipSize));
+    if (!memory) return;
+    ComPtr<IMFByteStream> byteStream;
+    HRESULT hr = E_NOTIMPL;
+    if (mf.createByteStreamOnStreamEx != nullptr) {
+        hr = mf.createByteStreamOnStreamEx(memory.Get(), &byteStream);
+    }
+    if (hr == E_NOTIMPL) hr = mf.createByteStreamOnStream(memory.Get(), &byteStream);
+    if (FAILED(hr)) return;
+
+    ComPtr<IMFAttributes> attributes;
+    if (FAILED(mf.createAttributes(&attributes, 2)) ||
+        FAILED(attributes->SetUINT32(MF_SOURCE_READER_ENABLE_VIDEO_PROCESSING, TRUE)) ||
+        FAILED(attributes->SetUINT32(MF_READWRITE_ENABLE_HARDWARE_TRANSFORMS, TRUE))) {
+        return;
+    }
+    ComPtr<IMFSourceReader> reader;
+    if (FAILED(mf.createSourceReader(byteStream.Get(), attributes.Get(), &reader))) return;
+    const auto firstVideo = static_cast<DWORD>(MF_SOURCE_READER_FIRST_VIDEO_STREAM);
+    if (FAILED(reader->SetStreamSelection(static_cast<DWORD>(MF_SOURCE_READER_ALL_STREAMS), FALSE)) ||
+        FAILED(reader->SetStreamSelection(firstVideo, TRUE))) {
+        return;
+    }
+    DecodedFormat format;
+    if (!ChooseFormat(mf, reader.Get(), format)) return;
+
+    std::vector<std::uint8_t> pixels;
+    // A clip that reaches its end without giving a single frame would otherwise be rewound
+    // and re-read for ever, burning a core while the slides show.
+    bool frameSinceRewind = false;
+    while (!session.stop) {
+        DWORD flags = 0;
+        LONGLONG timestamp = 0;
+        ComPtr<IMFSample> sample;
+        if (FAILED(reader->ReadSample(firstVideo, 0, nullptr, &flags, &timestamp, &sample))) return;
+        if (flags & MF_SOURCE_READERF_ENDOFSTREAM) {
+            if (!frameSinceRewind) return;
+            frameSinceRewind = false;
+            PROPVARIANT start{};
+            start.vt = VT_I8;
+            start.hVal.QuadPart = 0;
+            if (FAILED(reader->SetCurrentPosition(GUID_NULL, start))) return;
+            continue;
+        }
+        if (!sample) continue;
+        if (!ExtractFrame(sample.Get(), format, pixels)) return;
+        frameSinceRewind = true;
+        PublishFrame(session, format, pixels);
+        InvalidateMediaStrip(session.window.load());
+
+        LONGLONG duration = 0;
+        if (FAILED(sample->GetSampleDuration(&duration)) || duration < 1) duration = kDefaultFrameTime;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::nanoseconds(duration * 100);
+        std::unique_lock lock(session.waitMutex);
+        session.wake.wait_until(lock, deadline, [&] { return session.stop.load(); });
+    }
+}
+
+void DecodeVideo(std::shared_ptr<DecodeSession> session) {
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    DecodeLoop(*session);
+    if (SUCCEEDED(com)) CoUninitialize();
+    {
+        std::lock_guard lock(session->waitMutex);
+        session->finished = true;
+    }
+    session->wake.notify_all();
+}
+
+}  // namespace
+
+bool InitializeMedia(HINSTANCE instance) {
+    MediaState& state = State();
+    Gdiplus::GdiplusStartupInput input;  // version 1, everything else zero
+    if (state.gdiplusToken == 0 && Gdiplus::GdiplusStartup(&state.gdiplusToken, &input, nullptr) != Gdiplus::Ok) {
+        state.gdiplusToken = 0;
+        return false;
+    }
+    for (int i = 0; i < kSlideCount; ++i) {
+        Slide& slide = state.slides[i];
+        FreeSlide(slide);
+        const BYTE* data = nullptr;
+        DWORD size = 0;
+        if (FindResourceBytes(instance, kFirstSlideResource + i, data, size)) {
+            slide.stream.Attach(SHCreateMemStream(data, size));
+        }
+        if (!slide.stream ||
+            Gdiplus::DllExports::GdipCreateBitmapFromStream(slide.stream.Get(), &slide.bitmap) != Gdiplus::Ok) {
+            slide.bitmap = nullptr;
+            CloseMedia();
+            return false;
+        }
+    }
+    return true;
+}
+
+bool StartVideo(HINSTANCE instance, HWND window, int clipId) {
+    StopVideo();
+    MediaState& state = State();
+    const BYTE* clip = nullptr;
+    DWORD clipSize = 0;
+    if (!FindResourceBytes(instance, clipId, clip, clipSize)) return false;
+
+    // Loaded once and kept: a missing Media Foundation counts as a failed start-up.
+    if (!state.mf) state.mf = MediaFoundation::Load();
+    if (!state.mf || FAILED(state.mf->startup(MF_VERSION, MFSTARTUP_FULL))) return false;
+    state.mfStarted = true;
+
+    auto session = std::make_shared<DecodeSession>();
+    session->mf = state.mf;
+    session->clip = clip;
+    session->clipSize = clipSize;
+    session->window = window;
+    try {
+        state.decodeThread = std::thread(DecodeVideo, session);
+    } catch (const std::system_error&) {
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    }
+    state.session = std::move(session);
+    return true;
+}
+
+void StopVideo() {
+    MediaState& state = State();
+    bool abandoned = false;
+    if (auto session = std::exchange(state.session, nullptr)) {
+        session->window = nullptr;
+        std::unique_lock lock(session->waitMutex);
+        session->stop = true;
+        session->wake.notify_all();
+        const bool ended = session->wake.wait_for(lock, kDecoderStopWait, [&] { return session->finished; });
+        lock.unlock();
+        if (ended) {
+            state.decodeThread.join();
+        } else {
+            // Stuck inside Media Foundation: let it end with the process. Its session and
+            // the loaded DLLs stay alive through its own references.
+            state.decodeThread.detach();
+            abandoned = true;
+        }
+    }
+    {
+        std::lock_guard lock(state.frame.mutex);
+        state.frame.pixels.clear();
+        state.frame.width = 0;
+        state.frame.height = 0;
+    }
+    if (state.mfStarted) {
+        // Shutting down under a thread still inside the pipeline could block just the same.
+        if (!abandoned) state.mf->shutdown();
+        state.mfStarted = false;
+    }
+}
+
+bool DrawVideoFrame(Gdiplus::GpGraphics* graphics, const Gdiplus::RectF& rect) {
+    FrameStore& frame = State().frame;
+    std::lock_guard lock(frame.mutex);
+    if (frame.pixels.empty() || frame.width == 0 || frame.height == 0) return false;
+    // The bitmap wraps the shared buffer without a copy, which is why the mutex stays held.
+    Gdiplus::GpBitmap* bitmap = nullptr;
+    if (Gdiplus::DllExports::GdipCreateBitmapFromScan0(
+            static_cast<INT>(frame.width), static_cast<INT>(frame.height),
+            static_cast<INT>(frame.width * kFrameBytesPerPixel), PixelFormat32bppRGB,
+            frame.pixels.data(), &bitmap) != Gdiplus::Ok) {
+        return false;
+    }
+    const Gdiplus::GpStatus status = Gdiplus::DllExports::GdipDrawImageRectRect(
+        graphics, bitmap, rect.X, rect.Y, rect.Width, rect.Height, 0, 0,
+        static_cast<Gdiplus::REAL>(frame.width), static_cast<Gdiplus::REAL>(frame.height),
+        Gdiplus::UnitPixel, nullptr, nullptr, nullptr);
+    Gdiplus::DllExports::GdipDisposeImage(bitmap);
+    return status == Gdiplus::Ok;
+}
+
+Gdiplus::GpBitmap* SlideImage(int index) {
+    if (index < 0 || index >= kSlideCount) return nullptr;
+    return State().slides[static_cast<std::size_t>(index)].bitmap;
+}
+
+void CloseMedia() {
+    StopVideo();
+    MediaState& state = State();
+    for (Slide& slide : state.slides) FreeSlide(slide);
+    if (state.gdiplusToken != 0) {
+        Gdiplus::GdiplusShutdown(state.gdiplusToken);
+        state.gdiplusToken = 0;
+    }
+}
+
+}  // namespace tavro
