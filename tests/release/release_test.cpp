@@ -1,0 +1,286 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "authenticode.h"
+#include "json/json.h"
+#include "pe_image.h"
+#include "platform/text.h"
+#include "release_channel.h"
+#include "release_config.h"
+
+namespace tavro::release {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+void Put16(Bytes& b, std::size_t at, std::uint32_t v) {
+    b[at] = v & 0xFF;
+    b[at + 1] = (v >> 8) & 0xFF;
+}
+void Put32(Bytes& b, std::size_t at, std::uint32_t v) {
+    Put16(b, at, v & 0xFFFF);
+    Put16(b, at + 2, v >> 16);
+}
+
+// Offsets of a small PE32+ image: headers, one .rsrc section at file 0x200 (RVA 0x1000)
+// holding a version resource with product version 1.4.2.7.
+constexpr std::size_t kOptional = 0x58, kSections = kOptional + 0xF0, kRsrc = 0x200;
+constexpr std::size_t kResourceEntry = kOptional + 112 + 2 * 8, kCertificateEntry = kOptional + 112 + 4 * 8;
+constexpr std::size_t kDataEntry = kRsrc + 0x48, kVersionBlock = kRsrc + 0x58, kFixed = kVersionBlock + 40;
+
+Bytes SyntheticPe(const Bytes& signature = {}) {
+    Bytes b(0x400, 0);
+    b[0] = 'M', b[1] = 'Z';
+    Put32(b, 0x3C, 0x40);
+    Put32(b, 0x40, 0x00004550);
+    Put16(b, 0x44, 0x8664);
+    Put16(b, 0x46, 1);
+    Put16(b, 0x54, 0xF0);
+    Put16(b, kOptional, 0x20B);
+    Put32(b, kOptional + 60, 0x200);
+    Put32(b, kOptional + 64, 0x12345678);
+    Put32(b, kOptional + 108, 16);
+    Put32(b, kResourceEntry, 0x1000);
+    Put32(b, kResourceEntry + 4, 0x200);
+    Put32(b, kSections + 8, 0x200);
+    Put32(b, kSections + 12, 0x1000);
+    Put32(b, kSections + 16, 0x200);
+    Put32(b, kSections + 20, kRsrc);
+    // Type 16 -> name 1 -> language 0x409 -> data entry.
+    const std::uint32_t levels[][2] = {{0x00, 16}, {0x18, 1}, {0x30, 0x409}};
+    const std::uint32_t targets[] = {0x80000018, 0x80000030, 0x48};
+    for (int i = 0; i < 3; ++i) {
+        Put16(b, kRsrc + levels[i][0] + 14, 1);
+        Put32(b, kRsrc + levels[i][0] + 16, levels[i][1]);
+        Put32(b, kRsrc + levels[i][0] + 20, targets[i]);
+    }
+    Put32(b, kDataEntry, 0x1000 + 0x58);
+    Put32(b, kDataEntry + 4, 92);
+    Put16(b, kVersionBlock, 92);
+    Put16(b, kVersionBlock + 2, 52);
+    const std::string key = "VS_VERSION_INFO";
+    for (std::size_t i = 0; i < key.size(); ++i) Put16(b, kVersionBlock + 6 + 2 * i, key[i]);
+    Put32(b, kFixed, 0xFEEF04BD);
+    Put32(b, kFixed + 8, 0x00090009);  // file version 9.9: the product version must win
+    Put32(b, kFixed + 16, 0x00010004);
+    Put32(b, kFixed + 20, 0x00020007);
+    if (!signature.empty()) {
+        const std::size_t length = 8 + signature.size(), padded = (length + 7) / 8 * 8;
+        b.resize(0x400 + padded, 0);
+        Put32(b, 0x400, static_cast<std::uint32_t>(length));
+        Put16(b, 0x404, 0x0200);
+        Put16(b, 0x406, 0x0002);
+        std::copy(signature.begin(), signature.end(), b.begin() + 0x408);
+        Put32(b, kCertificateEntry, 0x400);
+        Put32(b, kCertificateEntry + 4, static_cast<std::uint32_t>(padded));
+    }
+    return b;
+}
+
+std::string Outcome(const Bytes& file) {
+    try {
+        const PeImage image = ReadPeImage(file);
+        return image.versionError.empty() ? ProductVersionText(image) : image.versionError;
+    } catch (const std::runtime_error& e) {
+        return e.what();
+    }
+}
+
+TEST(PeImage, ReadsOrRefusesEveryShape) {
+    struct Case {
+        const char* name;
+        std::function<void(Bytes&)> change;
+        std::string outcome;
+    };
+    const std::string bad = "Not a valid Windows executable: ";
+    const Case cases[] = {
+        {"intact: product version, not file version", [](Bytes&) {}, "1.4.2"},
+        {"PE32: directories 16 bytes earlier",
+         [](Bytes& b) {
+             Put16(b, kOptional, 0x10B);
+             Put32(b, kOptional + 92, 16);
+             std::copy(b.begin() + kOptional + 112, b.begin() + kOptional + 240, b.begin() + kOptional + 96);
+         },
+         "1.4.2"},
+        {"no MZ", [](Bytes& b) { b[0] = 'Z'; }, bad + "no MZ header"},
+        {"PE offset past the end", [](Bytes& b) { Put32(b, 0x3C, 0xFFFFFFF0); }, bad + "no PE signature"},
+        {"unknown magic", [](Bytes& b) { Put16(b, kOptional, 0x107); }, bad + "unknown optional header magic"},
+        {"four data directories", [](Bytes& b) { Put32(b, kOptional + 108, 4); }, bad + "no certificate table directory"},
+        {"optional header past the end", [](Bytes& b) { Put16(b, 0x54, 0xFFFF); }, bad + "optional header outside the file"},
+        {"65535 sections", [](Bytes& b) { Put16(b, 0x46, 0xFFFF); }, bad + "section table outside the file"},
+        {"65535 resource entries", [](Bytes& b) { Put16(b, kRsrc + 14, 0xFFFF); }, bad + "resource entries outside their section"},
+        {"subdirectory offset past the section", [](Bytes& b) { Put32(b, kRsrc + 20, 0x8000FFF0); }, bad + "resource directory outside its section"},
+        {"leaf where a directory belongs", [](Bytes& b) { Put32(b, kRsrc + 20, 0x18); }, bad + "resource type without a directory"},
+        {"data entry past the section", [](Bytes& b) { Put32(b, kRsrc + 0x30 + 20, 0x1F8); }, bad + "resource data entry outside its section"},
+        {"data outside every section", [](Bytes& b) { Put32(b, kDataEntry, 0x9000); }, bad + "version resource outside the file"},
+        {"data longer than its section", [](Bytes& b) { Put32(b, kDataEntry + 4, 0x7FFFFFFF); }, bad + "version resource outside the file"},
+        {"no resource directory", [](Bytes& b) { Put32(b, kResourceEntry, 0); }, "Missing application version"},
+        {"no version type", [](Bytes& b) { Put32(b, kRsrc + 16, 17); }, "Missing application version"},
+        {"version named 2", [](Bytes& b) { Put32(b, kRsrc + 0x18 + 16, 2); }, "Missing application version"},
+        {"fixed block of 51 bytes", [](Bytes& b) { Put16(b, kVersionBlock + 2, 51); }, "Invalid version information"},
+        {"block shorter than its fixed part", [](Bytes& b) { Put16(b, kVersionBlock, 60); }, "Invalid version information"},
+        {"key without its terminator", [](Bytes& b) { Put16(b, kVersionBlock, 20); }, "Invalid version information"},
+        {"data of five bytes", [](Bytes& b) { Put32(b, kDataEntry + 4, 5); }, "Invalid version information"},
+        {"largest components", [](Bytes& b) { Put32(b, kFixed + 16, 0xFFFFFFFF); Put32(b, kFixed + 20, 0xFFFF0000); }, "65535.65535.65535"},
+        {"certificate table past the end", [](Bytes& b) { Put32(b, kCertificateEntry, 0x3F8); Put32(b, kCertificateEntry + 4, 16); }, bad + "certificate table outside the file"},
+        {"certificate table in the headers", [](Bytes& b) { Put32(b, kCertificateEntry, 0x100); Put32(b, kCertificateEntry + 4, 8); }, bad + "certificate table inside the headers"},
+        {"certificate table unaligned", [](Bytes& b) { Put32(b, kCertificateEntry, 0x3F4); Put32(b, kCertificateEntry + 4, 8); }, bad + "certificate table not aligned"},
+        {"certificate longer than its table", [](Bytes& b) { Put32(b, kCertificateEntry, 0x3F0); Put32(b, kCertificateEntry + 4, 16); Put32(b, 0x3F0, 24); }, bad + "certificate entry longer than its table"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes file = SyntheticPe();
+        c.change(file);
+        EXPECT_EQ(Outcome(file), c.outcome);
+    }
+}
+
+TEST(PeImage, EveryTruncationIsReadOrRefusedInBounds) {
+    const Bytes file = SyntheticPe(Bytes(13, 0x30));
+    for (std::size_t size = 0; size <= file.size(); ++size) {
+        const Bytes prefix(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(size));
+        const std::string outcome = Outcome(prefix);  // sanitizers catch any read outside
+        if (size == file.size()) {
+            EXPECT_EQ(outcome, "1.4.2");
+        }
+    }
+}
+
+TEST(Authenticode, ImageDigestLeavesOutExactlyTheThreeFields) {
+    const Bytes signedFile = SyntheticPe(Bytes(13, 0x30));
+    const PeImage image = ReadPeImage(signedFile);
+    EXPECT_EQ(image.primarySignature.offset, 0x408u);
+    EXPECT_EQ(image.primarySignature.size, 13u);
+    const std::vector<std::uint8_t> digest = ComputeImageDigest(signedFile, image, "SHA256");
+    const std::size_t ignored[] = {kOptional + 64, kOptional + 67, kCertificateEntry, kCertificateEntry + 7, 0x400, 0x417};
+    const std::size_t counted[] = {0, kOptional + 63, kOptional + 68, kCertificateEntry - 1, kCertificateEntry + 8, 0x3FF};
+    for (const std::size_t at : ignored) {
+        Bytes changed = signedFile;
+        changed[at] ^= 0xFF;
+        EXPECT_EQ(ComputeImageDigest(changed, image, "SHA256"), digest) << at;
+    }
+    for (const std::size_t at : counted) {
+        Bytes changed = signedFile;
+        changed[at] ^= 0xFF;
+        EXPECT_NE(ComputeImageDigest(changed, image, "SHA256"), digest) << at;
+    }
+}
+
+json::JsonObject DemoConfig() {
+    return json::JsonObject::Parse(
+        L"{\"channelURL\":\"https://localhost/desktop/win/latest.yml\",\"offlineURL\":\"https://127.0.0.1/\","
+        L"\"allowedHosts\":[\"localhost\",\"127.0.0.1\"],\"windowsSignerSHA256\":[\"" +
+        std::wstring(64, L'a') + L"\"]}");
+}
+
+std::string FeedRefusal(const Bytes& file, const std::string& name, const std::string& url = "") {
+    ReleaseFeedFile feed;
+    try {
+        WriteReleaseFeed(file, name, url, "2026-12-08T00:00:00.000Z", DemoConfig(), feed);
+    } catch (const std::runtime_error& e) {
+        return e.what();
+    }
+    return "written";
+}
+
+// The signed cases run against the demo product in release_channel_test.sh; these are the
+// refusals that need no signature, in the order the checks meet them.
+TEST(ReleaseChannel, RefusesBeforeWritingAnything) {
+    Bytes noVersion = SyntheticPe();
+    Put32(noVersion, kResourceEntry, 0);
+    struct Case {
+        const char* name;
+        Bytes file;
+        std::string fileName, url, refusal;
+    };
+    const Case cases[] = {
+        {"not a PE", Bytes(100, 0), "Tavro-Setup-1.4.2.exe", "", "Not a valid Windows executable: no MZ header"},
+        {"no version resource", noVersion, "Tavro-Setup-1.4.2.exe", "",
+         "Missing application version: Tavro-Setup-1.4.2.exe has no usable version resource"},
+        {"other name", SyntheticPe(), "setup.exe", "", "Artifact version mismatch: setup.exe is not named Tavro-Setup-<version>.exe"},
+        {"name of another version", SyntheticPe(), "Tavro-Setup-1.4.3.exe", "",
+         "Artifact version mismatch: the file name says 1.4.3, the package's version resource says 1.4.2"},
+        {"foreign host", SyntheticPe(), "Tavro-Setup-1.4.2.exe", "https://example.com/Tavro-Setup-1.4.2.exe", "Untrusted download host"},
+        {"URL naming another file", SyntheticPe(), "Tavro-Setup-1.4.2.exe", "https://localhost/x.exe", "Artifact version mismatch"},
+        {"unsigned", SyntheticPe(), "Tavro-Setup-1.4.2.exe", "",
+         "Application signature or publisher mismatch: the file carries no Authenticode signature"},
+        {"signature that is not PKCS#7", SyntheticPe(Bytes(40, 0x30)), "Tavro-Setup-1.4.2.exe", "",
+         "Application signature or publisher mismatch: the signature is not a PKCS#7 signed-data structure"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(FeedRefusal(c.file, c.fileName, c.url), c.refusal);
+    }
+}
+
+TEST(ReleaseChannel, CheckGivesTheInstallersVerdict) {
+    const std::string feed = "version: 1.0.0\nfiles:\n  - url: Tavro-Setup-1.0.0.exe\n    sha512: " +
+                             EncodeBase64(Sha512(Bytes{'x'})) + "\n    size: 1\n";
+    const FeedVerdict accepted = CheckReleaseFeed(feed, DemoConfig());
+    EXPECT_EQ(accepted.error, "");
+    EXPECT_EQ(accepted.url, "https://localhost/desktop/win/Tavro-Setup-1.0.0.exe");
+    EXPECT_EQ(accepted.version + "/" + std::to_string(accepted.size), "1.0.0/1");
+    // The configuration's own URLs are checked first, as the installer does at start.
+    json::JsonObject offlineElsewhere = DemoConfig();
+    offlineElsewhere.SetNamedValue(L"offlineURL", json::JsonValue::CreateStringValue(L"https://example.com/"));
+    EXPECT_EQ(CheckReleaseFeed(feed, offlineElsewhere).error, "Untrusted download host");
+    EXPECT_EQ(CheckReleaseFeed("", DemoConfig()).error, "Missing release version or files");
+}
+
+TEST(ReleaseConfig, WritesTheMembersInOrderAndChecksTheUrls) {
+    const std::string pki = std::string(std::getenv("TAVRO_SOURCE_DIR")) + "/tests/pki/";
+    const std::string demo = "11e02b38cd31ec5398dfae2c893cb9b27985c1edd1e0043f072689a5f7ef2ad8";
+    EXPECT_EQ(CertificateFileSha256(pki + "demo-publisher.pem"), demo);
+    EXPECT_EQ(CertificateFileSha256(pki + "demo-publisher-chain.pem"), demo);  // the leaf comes first
+    EXPECT_THROW(CertificateFileSha256(pki + "README.md"), std::runtime_error);
+
+    ConfigRequest request{"1.0.1", "https://localhost/desktop/win/latest.yml", "https://127.0.0.1/", {},
+                          "TAVRO0DEMO", "com.example.tavro.demo", {demo}};
+    EXPECT_EQ(BuildInstallerConfig(request),
+              "{\n  \"installerVersion\": \"1.0.1\",\n  \"channelURL\": \"https://localhost/desktop/win/latest.yml\",\n"
+              "  \"offlineURL\": \"https://127.0.0.1/\",\n  \"allowedHosts\": [\"localhost\", \"127.0.0.1\"],\n"
+              "  \"macTeamID\": \"TAVRO0DEMO\",\n  \"bundleID\": \"com.example.tavro.demo\",\n"
+              "  \"windowsSignerSHA256\": [\"" + demo + "\"]\n}\n");
+
+    struct Case {
+        const char* name;
+        std::function<void(ConfigRequest&)> change;
+        std::string result;  // the allowedHosts line, or the refusal
+    };
+    const Case cases[] = {
+        {"one host for both", [](ConfigRequest& r) { r.offlineUrl = "https://localhost/help"; }, "[\"localhost\"]"},
+        {"hosts given", [](ConfigRequest& r) { r.allowedHosts = {"127.0.0.1", "localhost"}; }, "[\"127.0.0.1\", \"localhost\"]"},
+        {"offline host not given", [](ConfigRequest& r) { r.allowedHosts = {"localhost"}; },
+         "Untrusted download host: offlineURL https://127.0.0.1/ (allowedHosts [\"localhost\"])"},
+        {"plain HTTP channel", [](ConfigRequest& r) { r.channelUrl = "http://localhost/latest.yml"; },
+         "Untrusted download URL: channelURL http://localhost/latest.yml (allowedHosts [\"localhost\", \"127.0.0.1\"])"},
+        {"relative offline page", [](ConfigRequest& r) { r.offlineUrl = "help.html"; },
+         "Invalid download URL: offlineURL help.html (allowedHosts [\"localhost\"])"},
+        {"no signer", [](ConfigRequest& r) { r.signerFingerprints.clear(); }, "at least one signer certificate is needed"},
+        {"upper-case fingerprint", [](ConfigRequest& r) { r.signerFingerprints = {std::string(64, 'A')}; },
+         "not a SHA-256 fingerprint: " + std::string(64, 'A')},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ConfigRequest changed = request;
+        c.change(changed);
+        std::string result;
+        try {
+            const std::string text = BuildInstallerConfig(changed);
+            const std::size_t at = text.find("\"allowedHosts\": ") + 16;
+            result = text.substr(at, text.find(",\n", at) - at);
+        } catch (const std::runtime_error& e) {
+            result = e.what();
+        }
+        EXPECT_EQ(result, c.result);
+    }
+}
+
+}  // namespace
+}  // namespace tavro::release
