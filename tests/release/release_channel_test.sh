@@ -37,6 +37,17 @@ check "feed with an absolute URL: exit code" 0 $?
 
 # ---- feed refuses what the installer would refuse, each with its message, and writes nothing
 cp "$demo/1.0.0/Tavro-Setup-1.0.0.exe" "$work/Tavro-Setup-1.1.0.exe"
+# The signer's signature value broken, the image digest left as it was: the last bytes of
+# the PKCS#7 structure are the signature value.
+mkdir "$work/broken" && python3 - "$demo/1.0.0/Tavro-Setup-1.0.0.exe" "$work/broken/Tavro-Setup-1.0.0.exe" <<'PY'
+import struct, sys
+d = bytearray(open(sys.argv[1], "rb").read())
+optional = struct.unpack_from("<I", d, 0x3C)[0] + 24
+entry = optional + (112 if struct.unpack_from("<H", d, optional)[0] == 0x20B else 96) + 4 * 8
+table = struct.unpack_from("<I", d, entry)[0]
+d[table + struct.unpack_from("<I", d, table)[0] - 20] ^= 0xFF
+open(sys.argv[2], "wb").write(d)
+PY
 while IFS='|' read -r name file message; do
   rm -f "$work/out/refused.yml"
   # shellcheck disable=SC2086  # a row may carry options after the file
@@ -48,6 +59,7 @@ done <<END
 unsigned|$demo/fixtures/unsigned/Tavro-Setup-1.0.0.exe|refused: Application signature or publisher mismatch: the file carries no Authenticode signature
 tampered|$demo/fixtures/tampered/Tavro-Setup-1.0.0.exe|(the file changed after it was signed)
 other publisher|$demo/fixtures/other-publisher/Tavro-Setup-1.0.0.exe|the signer certificate $(awk '$1 == "other-publisher.pem" { print $2 }' "$here/../pki/fingerprints.txt") is not in windowsSignerSHA256
+broken signature value|$work/broken/Tavro-Setup-1.0.0.exe|the signer's signature over the image digest does not verify
 renamed to another version|$work/Tavro-Setup-1.1.0.exe|refused: Artifact version mismatch: the file name says 1.1.0, the package's version resource says 1.0.0
 foreign host|$demo/1.0.0/Tavro-Setup-1.0.0.exe --url https://example.com/Tavro-Setup-1.0.0.exe|refused: Untrusted download host
 END
