@@ -125,6 +125,7 @@ AuthenticodeSignature ReadAuthenticodeSignature(std::span<const std::uint8_t> fi
     long dataLength = 0;
     const unsigned char* data = Content(content, contentLength, dataLength);
     if (data == nullptr) Mismatch("the signed content does not parse");
+    if (contentLength > INT_MAX) Mismatch("the signed content is too large");
     const unsigned char* digestInfo = data + dataLength;
     const long digestInfoAvailable = static_cast<long>(content + contentLength - digestInfo);
     const X509SigPtr sig(d2i_X509_SIG(nullptr, &digestInfo, digestInfoAvailable));
