@@ -13,6 +13,8 @@ packages=(
   libssl-dev
   # CJK glyphs for Wine to draw the Japanese, Chinese and Korean texts with
   fonts-wqy-microhei
+  # The fuzz targets (preset fuzz): clang with libFuzzer and the sanitizer runtimes
+  clang-14 libfuzzer-14-dev libclang-rt-14-dev
   # H.264 decoding behind Wine's Media Foundation, and Tahoma for GDI+'s generic sans-serif
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav fonts-wine
   # Finding, clicking and typing into the installer window in the window tests

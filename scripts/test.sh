@@ -43,6 +43,7 @@ run_preset() { # preset [wrapper...]
 
 run_preset native || true
 run_preset windows xvfb-run -a || true
+run_preset fuzz || true
 
 echo
 if [ ${#failed[@]} -ne 0 ]; then
