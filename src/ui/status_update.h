@@ -23,7 +23,12 @@ void SetMainWindow(HWND window);
 HWND MainWindow();
 
 // Posts WM_APP_STATUS with a new StatusUpdate to the main window; callable from any
-// thread. The window frees the record; when the post fails it is freed here and lost.
+// thread. The window frees the record; when there is no window or the post fails it is
+// freed here and lost.
 void PostStatusUpdate(std::wstring status, std::wstring detail, std::int32_t progress);
+
+// Posts a message without parameters (WM_APP_SHOW_RETRY, WM_CLOSE) to the main window;
+// false when there is no window or the post fails.
+bool PostToMainWindow(UINT message);
 
 }  // namespace tavro::ui

@@ -33,32 +33,10 @@
 #include "ui/localized_strings.h"
 #include "ui/status_sink.h"
 #include "ui/status_update.h"
+#include "channel/channel_client.h"
 
 namespace tavro::net {
 namespace {
-
-std::wstring WindowsPath(const std::string& unixPath) {
-    std::wstring path = L"Z:" + Utf8ToWide(unixPath);
-    for (wchar_t& c : path) {
-        if (c == L'/') c = L'\\';
-    }
-    return path;
-}
-
-std::string Env(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? value : "";
-}
-
-std::string ReadFile(const std::wstring& path) {
-    std::ifstream file(path.c_str(), std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const std::wstring& path, const std::string& bytes) {
-    std::ofstream file(path.c_str(), std::ios::binary | std::ios::trunc);
-    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
 
 std::string Pattern(size_t size, int seed = 7) {
     std::string bytes(size, '\0');
@@ -66,78 +44,10 @@ std::string Pattern(size_t size, int seed = 7) {
     return bytes;
 }
 
-// One request as the server recorded it.
-struct RecordedRequest {
-    std::wstring path;
-    std::map<std::wstring, std::wstring> headers;  // names as sent
-    std::optional<std::wstring> Header(const wchar_t* name) const {
-        const auto it = headers.find(name);
-        if (it == headers.end()) return std::nullopt;
-        return it->second;
-    }
-};
-
-// The channel server's state directory: its script, its request log and its root.
-class Channel {
-public:
-    Channel()
-        : state_(WindowsPath(Env("TAVRO_CHANNEL_STATE"))), root_(WindowsPath(Env("TAVRO_CHANNEL_ROOT"))) {}
-
-    bool Available() const { return GetFileAttributesW((state_ + L"\\ready").c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-    // Replaces the script atomically and forgets the requests seen so far.
-    void Script(const std::string& json) {
-        const std::wstring temporary = state_ + L"\\script.json.tmp";
-        WriteFile(temporary, json);
-        ASSERT_TRUE(MoveFileExW(temporary.c_str(), (state_ + L"\\script.json").c_str(), MOVEFILE_REPLACE_EXISTING));
-        seen_ = ReadFile(state_ + L"\\requests.jsonl").size();
-    }
-
-    void PutFile(const std::wstring& relative, const std::string& bytes) {
-        CreateDirectoryW((root_ + L"\\desktop").c_str(), nullptr);
-        CreateDirectoryW((root_ + L"\\desktop\\win").c_str(), nullptr);
-        WriteFile(root_ + L"\\" + relative, bytes);
-    }
-
-    void BadCertificate(bool on) {
-        const std::wstring flag = state_ + L"\\bad-cert";
-        if (on) {
-            WriteFile(flag, "on");
-        } else {
-            DeleteFileW(flag.c_str());
-        }
-    }
-
-    // The requests recorded since the last Script().
-    std::vector<RecordedRequest> Requests() const {
-        const std::string log = ReadFile(state_ + L"\\requests.jsonl");
-        std::vector<RecordedRequest> requests;
-        size_t start = seen_;
-        while (start < log.size()) {
-            size_t end = log.find('\n', start);
-            if (end == std::string::npos) end = log.size();
-            const std::string line = log.substr(start, end - start);
-            start = end + 1;
-            if (line.empty()) continue;
-            const json::JsonObject entry = json::JsonObject::Parse(Utf8ToWide(line));
-            RecordedRequest request;
-            request.path = entry.GetNamedString(L"path");
-            const json::JsonArray headers = entry.GetNamedArray(L"headers");
-            for (size_t i = 0; i < headers.Size(); ++i) {
-                const json::JsonArray pair = headers.GetAt(i).GetArray();
-                request.headers[pair.GetStringAt(0)] = pair.GetStringAt(1);
-            }
-            requests.push_back(std::move(request));
-        }
-        return requests;
-    }
-
-private:
-    std::wstring state_;
-    std::wstring root_;
-    size_t seen_ = 0;
-};
-
+using testing::Channel;
+using testing::ReadFile;
+using testing::RecordedRequest;
+using testing::WriteFile;
 
 class FetchUrlTest : public ::testing::Test {
 protected:

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <exception>
+#include <string>
+#include <string_view>
+
+namespace tavro::core {
+
+// How a worker's failure is told: the journal event (none for the launch retry), the
+// English text for the debugger output (none when `hasDebuggerText` is false) and the
+// localized status key. The English text never reaches the window or the journal.
+struct FailureReport {
+    const char* event = nullptr;
+    bool hasDebuggerText = false;
+    std::string debuggerText;
+    std::wstring_view statusKey;
+};
+
+// The kinds of failure a worker catches.
+enum class FailureKind {
+    Platform,  // a PlatformError: its message is the platform's text for the HRESULT
+    Runtime,   // any other exception with a message
+    Unknown,   // something thrown that is not an exception
+};
+
+// The report of a failed install run. A pause request wins over every message, but a
+// platform error is a failure even then.
+FailureReport DecideInstallFailure(FailureKind kind, std::string_view message, bool cancelRequested);
+
+// The report of a failed launch retry: no event, the launch-error text.
+FailureReport DecideLaunchRetryFailure(FailureKind kind, std::string_view message);
+
+// Sorts the exception in flight (or `failure`) into its kind and message.
+FailureKind ClassifyFailure(const std::exception_ptr& failure, std::string& message);
+
+}  // namespace tavro::core

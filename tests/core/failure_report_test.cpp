@@ -1,0 +1,87 @@
+#include "core/failure_report.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+
+#include "platform/errors.h"
+
+namespace tavro::core {
+namespace {
+
+constexpr char kRunning[] = "Close Tavro after saving your work, then retry.";
+
+TEST(FailureReport, InstallRunTable) {
+    struct Case {
+        FailureKind kind;
+        const char* message;
+        bool cancel;
+        const char* event;
+        const wchar_t* key;
+    };
+    const Case cases[] = {
+        {FailureKind::Platform, "Catastrophic failure", false, "installer_failed", L"desktop_installer_generic_error"},
+        // A platform error stays a failure even when a pause was asked for.
+        {FailureKind::Platform, "", true, "installer_failed", L"desktop_installer_generic_error"},
+        {FailureKind::Unknown, "", true, "installer_failed", L"desktop_installer_generic_error"},
+        {FailureKind::Runtime, "Download paused. Click Retry to resume.", true, "cancelled", L"desktop_installer_paused"},
+        // The pause wins over whatever else was failing at that moment.
+        {FailureKind::Runtime, "Network read failed", true, "cancelled", L"desktop_installer_paused"},
+        {FailureKind::Runtime, kRunning, true, "cancelled", L"desktop_installer_paused"},
+        {FailureKind::Runtime, kRunning, false, "installer_failed", L"desktop_installer_running_error"},
+        {FailureKind::Runtime, "Close Tavro after saving your work, then retry", false, "installer_failed",
+         L"desktop_installer_generic_error"},
+        {FailureKind::Runtime, "Downloaded file hash mismatch. Retry to download again.", false, "installer_failed",
+         L"desktop_installer_generic_error"},
+        {FailureKind::Runtime, "Not enough disk space", false, "installer_failed", L"desktop_installer_generic_error"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        const FailureReport report = DecideInstallFailure(c.kind, c.message, c.cancel);
+        EXPECT_STREQ(report.event, c.event);
+        EXPECT_EQ(report.statusKey, c.key);
+        EXPECT_TRUE(report.hasDebuggerText);
+        EXPECT_EQ(report.debuggerText, c.message);
+    }
+}
+
+TEST(FailureReport, LaunchRetryTable) {
+    const FailureReport runtime = DecideLaunchRetryFailure(FailureKind::Runtime, "Installed, but could not start Tavro");
+    EXPECT_EQ(runtime.event, nullptr);
+    EXPECT_TRUE(runtime.hasDebuggerText);
+    EXPECT_EQ(runtime.debuggerText, "Installed, but could not start Tavro");
+    EXPECT_EQ(runtime.statusKey, L"desktop_installer_launch_error");
+    for (const FailureKind kind : {FailureKind::Platform, FailureKind::Unknown}) {
+        const FailureReport other = DecideLaunchRetryFailure(kind, "text");
+        EXPECT_EQ(other.event, nullptr);
+        EXPECT_FALSE(other.hasDebuggerText);
+        EXPECT_EQ(other.statusKey, L"desktop_installer_launch_error");
+    }
+}
+
+TEST(FailureReport, ClassifiesWhatWasThrown) {
+    struct Case {
+        std::exception_ptr failure;
+        FailureKind kind;
+        std::string message;
+    };
+    const Case cases[] = {
+        {std::make_exception_ptr(std::runtime_error("Not enough disk space")), FailureKind::Runtime,
+         "Not enough disk space"},
+        {std::make_exception_ptr(std::out_of_range("stoul argument out of range")), FailureKind::Runtime,
+         "stoul argument out of range"},
+        {std::make_exception_ptr(PlatformError(kWebJsonValueNotFound)), FailureKind::Platform,
+         PlatformError(kWebJsonValueNotFound).message()},
+        {std::make_exception_ptr(42), FailureKind::Unknown, ""},
+    };
+    for (const Case& c : cases) {
+        std::string message = "stale";
+        EXPECT_EQ(ClassifyFailure(c.failure, message), c.kind);
+        EXPECT_EQ(message, c.message);
+    }
+}
+
+}  // namespace
+}  // namespace tavro::core

@@ -1,0 +1,632 @@
+// The install run from end to end under Wine: the real flow on a detached worker thread,
+// hosted by a hidden window that plays the installer window's part (the Retry command and
+// the close rule) and records what the worker posts. Everything else is real: the channel
+// server, the signed demo product and its switches, the prefix's registry, files and
+// processes. One table of scenarios, each a list of runs (presses of Retry).
+#include "core/install_flow.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <objbase.h>
+#include <tlhelp32.h>
+#include <wincrypt.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/installer_config.h"
+#include "cache/file_digest.h"
+#include "cache/local_app_data_override.h"
+#include "cache/payload_cache.h"
+#include "channel/channel_client.h"
+#include "core/process_state.h"
+#include "platform/text.h"
+#include "platform/win_handles.h"
+#include "ui/localized_strings.h"
+#include "ui/status_update.h"
+#include "verify/app_version.h"
+
+namespace tavro::core {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+#ifndef DBG_PRINTEXCEPTION_WIDE_C
+constexpr DWORD DBG_PRINTEXCEPTION_WIDE_C = 0x4001000A;
+#endif
+using cache::testing::LocalAppDataOverride;
+using testing::Channel;
+using testing::Env;
+using testing::RecordedRequest;
+using testing::WindowsPath;
+
+constexpr wchar_t kUninstallKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tavro";
+constexpr char kFeedPath[] = "/desktop/win/latest.yml";
+
+std::wstring DemoFile(const std::wstring& relative) {
+    return WindowsPath(Env("TAVRO_BUILD_DIR")) + L"\\demo\\" + relative;
+}
+
+// ---- Debugger output: OutputDebugStringW raises an exception that a debugger (or this
+// handler) sees first, so the test can read what a debugger would print.
+std::mutex debugMutex;
+std::vector<std::string> debugLines;
+
+LONG CALLBACK CatchDebugOutput(EXCEPTION_POINTERS* info) {
+    const EXCEPTION_RECORD& record = *info->ExceptionRecord;
+    if (record.NumberParameters >= 2 && (record.ExceptionCode == DBG_PRINTEXCEPTION_C ||
+                                         record.ExceptionCode == DBG_PRINTEXCEPTION_WIDE_C)) {
+        std::string text = record.ExceptionCode == DBG_PRINTEXCEPTION_WIDE_C
+                               ? WideToUtf8(reinterpret_cast<const wchar_t*>(record.ExceptionInformation[1]))
+                               : std::string(reinterpret_cast<const char*>(record.ExceptionInformation[1]));
+        const std::lock_guard lock(debugMutex);
+        if (debugLines.empty() || debugLines.back() != text) debugLines.push_back(std::move(text));
+    }
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+// ---- The window's part.
+struct Posted {
+    enum Kind { Status, ShowRetry, Close } kind;
+    std::wstring text;
+    int progress = -1;
+    Clock::time_point at;
+};
+
+class FlowWindow {
+public:
+    FlowWindow() {
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = Procedure;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"TavroTestFlowWindow";
+        RegisterClassW(&windowClass);
+        window_ = CreateWindowExW(0, windowClass.lpszClassName, L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                  windowClass.hInstance, nullptr);
+        SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        ui::SetMainWindow(window_);
+    }
+    ~FlowWindow() {
+        ui::SetMainWindow(nullptr);
+        DestroyWindow(window_);
+    }
+
+    // The Retry command: one worker at a time, detached; the launch retry once the
+    // installed application is known.
+    void Retry() {
+        if (flowRunning) return;
+        cancelRequested = false;
+        flowRunning = true;
+        const bool launch = !installedAppPath.empty();
+        if (launch) closeBlocked = true;
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        workerDone_ = done;
+        std::thread([launch, done] {
+            launch ? RunLaunchRetry() : RunInstallFlow();
+            *done = true;
+        }).detach();
+    }
+
+    // The close rule while a worker runs: a blocked run only beeps, any other is asked to pause.
+    void RequestClose() {
+        closeRequestedAt_ = Clock::now();
+        if (closeBlocked) {
+            MessageBeep(MB_OK);
+        } else if (flowRunning) {
+            cancelRequested = true;
+        }
+    }
+
+    // Presses Retry and pumps messages until the worker has ended; `tick` runs about every 20 ms.
+    std::vector<Posted> Run(const std::function<void(FlowWindow&)>& tick) {
+        posted_.clear();
+        closeRequestedAt_.reset();
+        Retry();
+        const auto deadline = Clock::now() + std::chrono::seconds(120);
+        for (;;) {
+            MSG message{};
+            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+            if (*workerDone_ && !flowRunning) break;
+            if (Clock::now() > deadline) {
+                ADD_FAILURE() << "the run did not end within two minutes";
+                cancelRequested = true;
+                break;
+            }
+            if (tick) tick(*this);
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+        }
+        MSG message{};
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+        return posted_;
+    }
+
+    const std::vector<Posted>& PostedSoFar() const { return posted_; }
+    std::optional<Clock::time_point> CloseRequestedAt() const { return closeRequestedAt_; }
+
+private:
+    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        auto* self = reinterpret_cast<FlowWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        if (self == nullptr) return DefWindowProcW(window, message, wParam, lParam);
+        switch (message) {
+        case ui::WM_APP_STATUS: {
+            const std::unique_ptr<ui::StatusUpdate> update(reinterpret_cast<ui::StatusUpdate*>(lParam));
+            EXPECT_TRUE(update->detail.empty());
+            self->posted_.push_back({Posted::Status, update->status, update->progress, Clock::now()});
+            return 0;
+        }
+        case ui::WM_APP_SHOW_RETRY:
+            self->posted_.push_back({Posted::ShowRetry, L"", -1, Clock::now()});
+            return 0;
+        case WM_CLOSE:
+            self->posted_.push_back({Posted::Close, L"", -1, Clock::now()});
+            return 0;
+        default:
+            return DefWindowProcW(window, message, wParam, lParam);
+        }
+    }
+
+    HWND window_ = nullptr;
+    std::vector<Posted> posted_;
+    std::shared_ptr<std::atomic<bool>> workerDone_ = std::make_shared<std::atomic<bool>>(true);
+    std::optional<Clock::time_point> closeRequestedAt_;
+};
+
+// The status key whose text this is.
+std::string KeyOf(const std::wstring& text) {
+    static const wchar_t* const kKeys[] = {
+        L"desktop_installer_checking",      L"desktop_installer_downloading",      L"desktop_installer_verifying",
+        L"desktop_installer_installing",    L"desktop_installer_installed",        L"desktop_installer_restart_required",
+        L"desktop_installer_generic_error", L"desktop_installer_running_error",    L"desktop_installer_paused",
+        L"desktop_installer_launch_error",  L"desktop_installer_opening",
+    };
+    for (const wchar_t* key : kKeys) {
+        if (ui::LookupText(key) == text) return WideToUtf8(key).substr(std::size("desktop_installer_") - 1);
+    }
+    return "? " + WideToUtf8(text);
+}
+
+// ---- Processes and files of the scenario.
+std::vector<DWORD> TavroProcesses() {
+    std::vector<DWORD> ids;
+    const UniqueFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
+        if (_wcsicmp(entry.szExeFile, L"Tavro.exe") == 0) ids.push_back(entry.th32ProcessID);
+    }
+    return ids;
+}
+
+// Waits for the Tavro.exe processes to end on their own, then ends what is left by id.
+void StopTavroProcesses(std::chrono::milliseconds wait) {
+    const auto deadline = Clock::now() + wait;
+    while (!TavroProcesses().empty() && Clock::now() < deadline) Sleep(100);
+    for (const DWORD id : TavroProcesses()) {
+        const UniqueKernelHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
+        if (!process) continue;
+        TerminateProcess(process.get(), 1);
+        WaitForSingleObject(process.get(), 5000);
+    }
+}
+
+UniqueKernelHandle StartProcess(std::wstring commandLine) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+        ADD_FAILURE() << "cannot start " << WideToUtf8(commandLine);
+        return {};
+    }
+    CloseHandle(info.hThread);
+    return UniqueKernelHandle(info.hProcess);
+}
+
+DWORD RunToEnd(const std::wstring& commandLine) {
+    const UniqueKernelHandle process = StartProcess(commandLine);
+    if (!process) return 0xFFFFFFFF;
+    WaitForSingleObject(process.get(), 60000);
+    DWORD code = 0xFFFFFFFF;
+    GetExitCodeProcess(process.get(), &code);
+    return code;
+}
+
+std::string Base64Of(const std::string& bytes) {
+    DWORD size = 0;
+    const DWORD flags = CRYPT_STRING_BASE64 | CRYPT_STRING_NOCRLF;
+    CryptBinaryToStringA(reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()), flags,
+                         nullptr, &size);
+    std::string text(size, '\0');
+    CryptBinaryToStringA(reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()), flags,
+                         text.data(), &size);
+    text.resize(size);
+    return text;
+}
+
+std::string Sha512Hex(const std::wstring& path) {
+    const UniqueFile file(
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file ? WideToUtf8(cache::HashFileSha512(file.get())) : "";
+}
+
+std::string HexToBytes(const std::string& hex) {
+    std::string bytes;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    return bytes;
+}
+
+// What a scenario expects of one run.
+struct Request {
+    std::string path;
+    std::string range;    // "" absent; "partial": "bytes=<the cached size before the run>-"
+    std::string ifRange;  // "" absent; "validator": the validator file's content before the run
+};
+
+struct FlowRun {
+    std::vector<std::pair<const wchar_t*, const wchar_t*>> env;  // set for this run; null value unsets
+    std::string script = "[]";
+    std::function<void()> before;
+    std::function<void(FlowWindow&)> tick;
+    // Expected:
+    std::vector<std::string> events;
+    std::vector<std::string> statuses;  // keys without the prefix; "downloading" stands for a run of them
+    bool retry = false;                 // ends in the Retry state (else WM_CLOSE)
+    std::vector<Request> requests;
+    bool packageKept = false;           // the package and its validator are in the cache afterwards
+    std::string installed;              // version installed afterwards, "" none
+    int setupRuns = 0;
+    std::string debugger;               // text the debugger output must hold, if any
+    std::function<void(const std::vector<Posted>&, const std::vector<RecordedRequest>&)> check;
+};
+
+struct Scenario {
+    const char* name;
+    std::function<void()> arrange;
+    std::vector<FlowRun> runs;
+};
+
+class InstallFlowTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        AddVectoredExceptionHandler(1, CatchDebugOutput);
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        LoadInstallerConfig();
+        ui::LoadLocalizedStrings();
+    }
+
+    void SetUp() override {
+        if (!channel_.Available()) GTEST_SKIP() << "the channel server is not running (ctest fixture 'channel')";
+    }
+
+    // Puts a setup package on the channel under Tavro-Setup-<version>.exe, with a feed
+    // naming it; `sha512Hex` replaces the file's real digest, `size` its real size.
+    void Publish(const char* version, const std::wstring& source, std::string sha512Hex = "", std::string size = "") {
+        const std::string bytes = testing::ReadFile(source);
+        ASSERT_FALSE(bytes.empty()) << "build the demo first: " << WideToUtf8(source);
+        const std::string name = std::string("Tavro-Setup-") + version + ".exe";
+        channel_.PutFile(L"desktop\\win\\" + Utf8ToWide(name), bytes);
+        if (sha512Hex.empty()) sha512Hex = Sha512Hex(source);
+        if (size.empty()) size = std::to_string(bytes.size());
+        channel_.PutFile(L"desktop\\win\\latest.yml", std::string("version: ") + version + "\nfiles:\n  - url: " + name +
+                                                          "\n    sha512: " + Base64Of(HexToBytes(sha512Hex)) +
+                                                          "\n    size: " + size + "\n");
+        packageName_ = name;
+        packageFile_ = folder_->CacheDirectory() + L"\\" + Utf8ToWide(sha512Hex) + L".exe";
+        packageBytes_ = bytes;
+    }
+
+    void InstallDirectly(const char* version) {
+        ASSERT_EQ(RunToEnd(L"\"" + DemoFile(Utf8ToWide(version) + L"\\Tavro-Setup-" + Utf8ToWide(version) + L".exe") +
+                           L"\""),
+                  0u);
+        ASSERT_EQ(InstalledVersion(), version);
+    }
+
+    // Puts the first `size` bytes of the published package in the cache, with a validator.
+    void CachePackage(size_t size, const std::string& validator) {
+        cache::OpenPayloadCache();
+        testing::WriteFile(packageFile_, packageBytes_.substr(0, size));
+        if (!validator.empty()) testing::WriteFile(cache::ValidatorFileName(packageFile_), validator);
+    }
+
+    // The version of the Tavro.exe that the uninstall record leads to, "" without one.
+    static std::string InstalledVersion() {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, kUninstallKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return "";
+        const UniqueRegistryKey owner(key);
+        wchar_t folder[1024] = {};
+        DWORD size = sizeof folder - sizeof(wchar_t);
+        if (RegQueryValueExW(key, L"InstallLocation", nullptr, nullptr, reinterpret_cast<BYTE*>(folder), &size) !=
+            ERROR_SUCCESS) {
+            return "?";
+        }
+        try {
+            return WideToUtf8(verify::ReadApplicationVersion(std::wstring(folder) + L"\\Tavro.exe"));
+        } catch (const std::exception&) {
+            return "?";
+        }
+    }
+
+    std::vector<std::string> Journal() const {
+        std::vector<std::string> events;
+        const std::string bytes = testing::ReadFile(folder_->CacheDirectory() + L"\\events.jsonl");
+        for (size_t start = 0; start < bytes.size();) {
+            size_t end = bytes.find('\n', start);
+            if (end == std::string::npos) end = bytes.size();
+            const std::string line = bytes.substr(start, end - start);
+            const size_t name = line.find("\"event\":\"");
+            if (name != std::string::npos) {
+                events.push_back(line.substr(name + 9, line.find('"', name + 9) - name - 9));
+            }
+            start = end + 1;
+        }
+        return events;
+    }
+
+    int SetupRuns() const {
+        const std::string log = testing::ReadFile(setupLog_);
+        return static_cast<int>(std::count(log.begin(), log.end(), '\n'));
+    }
+
+    void Play(const Scenario& scenario) {
+        SCOPED_TRACE(scenario.name);
+        folder_.emplace();
+        setupLog_ = folder_->Root() + L"\\setup-log.jsonl";
+        SetEnvironmentVariableW(L"TAVRO_DEMO_SETUP_LOG", setupLog_.c_str());
+        SetEnvironmentVariableW(L"TAVRO_DEMO_APP_LIFETIME_MS", L"1500");
+        RegDeleteTreeW(HKEY_CURRENT_USER, kUninstallKey);
+        installedAppPath.clear();
+        channel_.Script("[]");
+        if (scenario.arrange) scenario.arrange();
+        {
+            FlowWindow window;
+            for (size_t i = 0; i < scenario.runs.size() && !::testing::Test::HasFatalFailure(); ++i) {
+                SCOPED_TRACE("run " + std::to_string(i + 1));
+                PlayRun(window, scenario.runs[i]);
+            }
+        }
+        StopTavroProcesses(std::chrono::seconds(10));
+        RegDeleteTreeW(HKEY_CURRENT_USER, kUninstallKey);
+        installedAppPath.clear();
+        folder_.reset();
+    }
+
+    void PlayRun(FlowWindow& window, const FlowRun& run) {
+        for (const auto& [name, value] : run.env) SetEnvironmentVariableW(name, value);
+        if (run.before) run.before();
+        const std::string partial = std::to_string(testing::ReadFile(packageFile_).size());
+        const std::string validator = testing::ReadFile(cache::ValidatorFileName(packageFile_));
+        const size_t eventsBefore = Journal().size();
+        const int setupsBefore = SetupRuns();
+        {
+            const std::lock_guard lock(debugMutex);
+            debugLines.clear();
+        }
+        channel_.Script(run.script);
+
+        const std::vector<Posted> posted = window.Run(run.tick);
+        for (const auto& [name, value] : run.env) SetEnvironmentVariableW(name, nullptr);
+
+        const std::vector<std::string> journal = Journal();
+        EXPECT_EQ(std::vector<std::string>(journal.begin() + static_cast<long>(std::min(eventsBefore, journal.size())),
+                                           journal.end()),
+                  run.events);
+
+        // Statuses in order, a run of download progress taken as one; the end state last.
+        std::vector<std::string> statuses;
+        int lastProgress = -1;
+        for (const Posted& item : posted) {
+            if (item.kind != Posted::Status) continue;
+            const std::string key = KeyOf(item.text);
+            if (key == "downloading") {
+                EXPECT_GE(item.progress, std::max(lastProgress, 0));
+                EXPECT_LE(item.progress, 100);
+                lastProgress = item.progress;
+                if (!statuses.empty() && statuses.back() == key) continue;
+            } else {
+                // The final text of an install carries 100; the hand-over's has no percentage.
+                const bool final = run.setupRuns > 0 && (key == "installed" || key == "restart_required");
+                EXPECT_EQ(item.progress, final ? 100 : -1) << key;
+            }
+            statuses.push_back(key);
+            const std::lock_guard lock(debugMutex);
+            for (const std::string& line : debugLines) EXPECT_NE(WideToUtf8(item.text), line) << "English text shown";
+        }
+        std::vector<std::string> expectedStatuses = run.statuses;
+        if (std::find(expectedStatuses.begin(), expectedStatuses.end(), "downloading") == expectedStatuses.end()) {
+            // A fast local download may or may not post progress; only slow ones must.
+            statuses.erase(std::remove(statuses.begin(), statuses.end(), "downloading"), statuses.end());
+        }
+        EXPECT_EQ(statuses, expectedStatuses);
+        ASSERT_FALSE(posted.empty());
+        EXPECT_EQ(posted.back().kind, run.retry ? Posted::ShowRetry : Posted::Close);
+
+        const std::vector<RecordedRequest> requests = channel_.Requests();
+        ASSERT_EQ(requests.size(), run.requests.size());
+        for (size_t i = 0; i < requests.size(); ++i) {
+            SCOPED_TRACE("request " + std::to_string(i + 1));
+            const Request& expected = run.requests[i];
+            EXPECT_EQ(WideToUtf8(requests[i].path), expected.path);
+            const std::string range = expected.range == "partial" ? "bytes=" + partial + "-" : expected.range;
+            const std::string ifRange = expected.ifRange == "validator" ? validator : expected.ifRange;
+            EXPECT_EQ(WideToUtf8(requests[i].Header(L"Range").value_or(L"")), range);
+            EXPECT_EQ(WideToUtf8(requests[i].Header(L"If-Range").value_or(L"")), ifRange);
+        }
+
+        const bool packageThere = GetFileAttributesW(packageFile_.c_str()) != INVALID_FILE_ATTRIBUTES;
+        const bool validatorThere =
+            GetFileAttributesW(cache::ValidatorFileName(packageFile_).c_str()) != INVALID_FILE_ATTRIBUTES;
+        EXPECT_EQ(packageThere, run.packageKept);
+        EXPECT_EQ(validatorThere, run.packageKept);
+        EXPECT_EQ(InstalledVersion(), run.installed);
+        EXPECT_EQ(SetupRuns() - setupsBefore, run.setupRuns);
+        if (!run.debugger.empty()) {
+            const std::lock_guard lock(debugMutex);
+            EXPECT_NE(std::find(debugLines.begin(), debugLines.end(), run.debugger), debugLines.end())
+                << "not in the debugger output: " << run.debugger;
+            for (const std::string& event : journal) EXPECT_EQ(event.find(run.debugger), std::string::npos);
+        }
+        if (run.check) run.check(posted, requests);
+    }
+
+    Channel channel_;
+    std::optional<LocalAppDataOverride> folder_;
+    std::wstring setupLog_;
+    std::string packageName_;
+    std::wstring packageFile_;
+    std::string packageBytes_;
+};
+
+std::string Pkg(const char* version) {
+    return std::string("/desktop/win/Tavro-Setup-") + version + ".exe";
+}
+
+const std::vector<std::string> kInstalled = {"installer_opened", "manifest_resolved", "payload_started",
+                                             "payload_verified", "install_started",   "install_succeeded",
+                                             "payload_cache_removed"};
+const std::vector<std::string> kInstalledFromCache = {"installer_opened", "manifest_resolved", "payload_verified",
+                                                      "install_started",  "install_succeeded", "payload_cache_removed"};
+const std::vector<std::string> kFailedAfterDownload = {"installer_opened", "manifest_resolved", "payload_started",
+                                                       "installer_failed"};
+constexpr char kFeedThenSlowPackage[] =
+    R"([{"action":"serve"},{"action":"serve","chunk_size":65536,"delay_ms":100}])";
+
+TEST_F(InstallFlowTest, Scenarios) {
+    const std::wstring v100 = DemoFile(L"1.0.0\\Tavro-Setup-1.0.0.exe");
+    const std::wstring v110 = DemoFile(L"1.1.0\\Tavro-Setup-1.1.0.exe");
+    const Request feed{kFeedPath, "", ""};
+    const std::vector<Scenario> scenarios = {
+        {"fresh install",
+         [&] { Publish("1.0.0", v100); },
+         {{.script = kFeedThenSlowPackage,
+           .events = kInstalled,
+           .statuses = {"checking", "downloading", "verifying", "installing", "installed"},
+           .requests = {feed, {Pkg("1.0.0")}},
+           .installed = "1.0.0",
+           .setupRuns = 1,
+           .check = [](const auto&, const auto&) {
+               EXPECT_EQ(RunToEnd(L"\"" + WindowsPath(Env("TAVRO_INSTALLER")) + L"\" --verify-installed"), 0u);
+           }}}},
+        {"installed copy as new as the release is started instead",
+         [&] {
+             InstallDirectly("1.0.0");
+             Publish("1.0.0", v100);
+         },
+         {{.events = {"installer_opened", "manifest_resolved", "app_launch_confirmed"},
+           .statuses = {"checking", "opening", "installed"},
+           .requests = {feed},
+           .installed = "1.0.0",
+           .check = [](const auto&, const auto&) { EXPECT_FALSE(installedAppPath.empty()); }}}},
+        {"older installed copy is updated",
+         [&] {
+             InstallDirectly("1.0.0");
+             Publish("1.1.0", v110);
+         },
+         {{.events = kInstalled,
+           .statuses = {"checking", "verifying", "installing", "installed"},
+           .requests = {feed, {Pkg("1.1.0")}},
+           .installed = "1.1.0",
+           .setupRuns = 1}}},
+        {"complete cached package is not downloaded again",
+         [&] {
+             Publish("1.0.0", v100);
+             CachePackage(std::string::npos, "");
+         },
+         {{.events = kInstalledFromCache,
+           .statuses = {"checking", "verifying", "installing", "installed"},
+           .requests = {feed},
+           .installed = "1.0.0",
+           .setupRuns = 1}}},
+        {"partial package is resumed",
+         [&] {
+             Publish("1.0.0", v100);
+             CachePackage(700000, "\"v1\"");
+         },
+         {{.script = R"([{"action":"serve"},{"action":"serve","etag":"\"v1\""}])",
+           .events = kInstalled,
+           .statuses = {"checking", "verifying", "installing", "installed"},
+           .requests = {feed, {Pkg("1.0.0"), "partial", "validator"}},
+           .installed = "1.0.0",
+           .setupRuns = 1}}},
+        {"refused resume range starts over once",
+         [&] {
+             Publish("1.0.0", v100);
+             CachePackage(700000, "\"v1\"");
+         },
+         {{.script = R"([{"action":"serve"},{"action":"status","status":416},{"action":"serve"}])",
+           .events = kInstalled,
+           .statuses = {"checking", "verifying", "installing", "installed"},
+           .requests = {feed, {Pkg("1.0.0"), "partial", "validator"}, {Pkg("1.0.0")}},
+           .installed = "1.0.0",
+           .setupRuns = 1}}},
+        {"server busy four times",
+         [&] { Publish("1.0.0", v100); },
+         {{.script = R"([{"action":"serve"},{"action":"status","status":503,"times":4}])",
+           .events = kFailedAfterDownload,
+           .statuses = {"checking", "generic_error"},
+           .retry = true,
+           .requests = {feed, {Pkg("1.0.0")}, {Pkg("1.0.0")}, {Pkg("1.0.0")}, {Pkg("1.0.0")}},
+           .packageKept = true,
+           .debugger = "HTTP 503",
+           .check = [](const auto&, const std::vector<RecordedRequest>& requests) {
+               for (size_t i = 2; i < requests.size(); ++i) {
+                   const double gap = requests[i].time - requests[i - 1].time;
+                   std::printf("503 retry gap %zu: %.3f s\n", i - 1, gap);
+                   EXPECT_GE(gap, 1 << (i - 2));
+               }
+           }}}},
+        {"missing package is not asked for again",
+         [&] { Publish("1.0.0", v100); },
+         {{.script = R"([{"action":"serve"},{"action":"status","status":404}])",
+           .events = kFailedAfterDownload,
+           .statuses = {"checking", "generic_error"},
+           .retry = true,
+           .requests = {feed, {Pkg("1.0.0")}},
+           .packageKept = true,
+           .debugger = "HTTP 404"}}},
+        {"digest mismatch",
+         [&] { Publish("1.0.0", v100, Sha512Hex(v110)); },
+         {{.events = kFailedAfterDownload,
+           .statuses = {"checking", "verifying", "generic_error"},
+           .retry = true,
+           .requests = {feed, {Pkg("1.0.0")}},
+           .packageKept = true,
+           .debugger = "Downloaded file hash mismatch. Retry to download again."}}},
+        {"another publisher's package",
+         [&] { Publish("1.0.0", DemoFile(L"fixtures\\other-publisher\\Tavro-Setup-1.0.0.exe")); },
+         {{.events = kFailedAfterDownload,
+           .statuses = {"checking", "verifying", "generic_error"},
+           .retry = true,
+           .requests = {feed, {Pkg("1.0.0")}},
+           .packageKept = true,
+           .debugger = "Application signature or publisher mismatch"}}},
+        {"tampered package",
+         [&] { Publish("1.0.0", DemoFile(L"fixtures\\tampered\\Tavro-Setup-1.0.0.exe")); },
+         {{.events = kFailedAfterDownload,
+           .statuses = {"checking", "verifying", "generic_error"},
+           .retry = true,
+           .requests = {feed, {Pkg("1.0.0")}},
+           .packageKept = true}}},
+        {"package of another version",
+         [&] { Publish("1.0.0", v110); },
+         {{.events = kFailedAfterDownload,
+           .statuses = {"checking", "verifying", "generic_error"},
+           .retry = true,
+           .requests = {feed, {Pkg("1.0.0")}},
+           .packageKept = true,
+           .debugger = "Application version mismatch"}}},
+    };
+    for (const Scenario& scenario : scenarios) Play(scenario);
+}
+
+}  // namespace
+}  // namespace tavro::core
