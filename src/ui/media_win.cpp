@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "platform/system_library.h"
+#include "ui/clip_check.h"
 #include "ui/video_frame.h"
 
 namespace tavro {
@@ -334,6 +335,7 @@ bool StartVideo(HINSTANCE instance, HWND window, int clipId) {
     const BYTE* clip = nullptr;
     DWORD clipSize = 0;
     if (!FindResourceBytes(instance, clipId, clip, clipSize)) return false;
+    if (!FirstSamplesPresent(clip, clipSize)) return false;
 
     // Loaded once and kept: a missing Media Foundation counts as a failed start-up.
     if (!state.mf) state.mf = MediaFoundation::Load();
