@@ -26,6 +26,7 @@ using tavro::release::ConfigRequest;
 constexpr char kUsage[] =
     "usage:\n"
     "  tavro-release feed SETUP.exe [--url URL] [--config CONFIG.json] [-o latest.yml | -o -]\n"
+    "                     (default output: latest.yml beside SETUP.exe; - is standard output)\n"
     "  tavro-release check latest.yml [--config CONFIG.json]\n"
     "  tavro-release config --channel URL --offline URL --signer CERT.pem [--signer CERT.pem ...]\n"
     "                       [--allowed-host HOST ...] [--mac-team-id ID] [--bundle-id ID]\n"
@@ -119,7 +120,10 @@ tavro::json::JsonObject LoadConfig(const std::string& path) {
 std::string ReleaseDate() {
     std::time_t now = std::time(nullptr);
     if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"); epoch != nullptr && *epoch != '\0') {
-        now = static_cast<std::time_t>(std::stoll(epoch));
+        char* end = nullptr;
+        const long long seconds = std::strtoll(epoch, &end, 10);
+        if (*end != '\0' || seconds < 0) throw std::runtime_error("SOURCE_DATE_EPOCH is not a number of seconds");
+        now = static_cast<std::time_t>(seconds);
     }
     std::tm utc{};
     gmtime_r(&now, &utc);
