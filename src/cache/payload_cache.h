@@ -22,6 +22,11 @@ std::wstring OpenPayloadCache();
 // a failed removal is ignored.
 void PrunePayloadCache(const std::wstring& cacheDirectory);
 
+// The security descriptor the cache directory is created with: protected (nothing is
+// inherited from LocalAppData), one entry giving the process's user full access. Throws
+// "Cannot read user identity", "Cannot read user SID" or "Cannot secure cache".
+UniqueLocalMemory CacheDirectorySecurity();
+
 // Whether a file name in the cache is one that pruning may remove: 64 or 128 lower-case
 // hex digits, ".exe", optionally ".etag", and nothing else.
 bool IsPrunableCacheName(std::wstring_view name);

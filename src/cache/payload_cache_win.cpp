@@ -55,15 +55,7 @@ void PruneEntry(const fs::path& path, std::int64_t now) {
 
 }  // namespace
 
-std::wstring OpenPayloadCache() {
-    PWSTR rawFolder = nullptr;
-    const HRESULT located = SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_DEFAULT, nullptr, &rawFolder);
-    // The shell's string is ours to free even when the lookup fails.
-    UniqueCoTaskMemory folder(rawFolder);
-    if (FAILED(located) || rawFolder == nullptr) Fail("Cannot locate cache");
-    const std::wstring path = (fs::path(rawFolder) / L"TavroInstaller").wstring();
-    folder.reset();
-
+UniqueLocalMemory CacheDirectorySecurity() {
     HANDLE rawToken = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken)) Fail("Cannot read user identity");
     const UniqueKernelHandle token(rawToken);
@@ -86,8 +78,19 @@ std::wstring OpenPayloadCache() {
                                                               nullptr)) {
         Fail("Cannot secure cache");
     }
-    UniqueLocalMemory descriptor(rawDescriptor);
+    return UniqueLocalMemory(rawDescriptor);
+}
 
+std::wstring OpenPayloadCache() {
+    PWSTR rawFolder = nullptr;
+    const HRESULT located = SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_DEFAULT, nullptr, &rawFolder);
+    // The shell's string is ours to free even when the lookup fails.
+    UniqueCoTaskMemory folder(rawFolder);
+    if (FAILED(located) || rawFolder == nullptr) Fail("Cannot locate cache");
+    const std::wstring path = (fs::path(rawFolder) / L"TavroInstaller").wstring();
+    folder.reset();
+
+    UniqueLocalMemory descriptor = CacheDirectorySecurity();
     SECURITY_ATTRIBUTES security{};
     security.nLength = sizeof security;
     security.lpSecurityDescriptor = descriptor.get();

@@ -47,7 +47,10 @@ std::wstring NewLaunchId() {
 
 fs::path ReceiptFolder() {
     const fs::path folder = fs::path(cache::OpenPayloadCache()) / L"receipts";
-    fs::create_directories(folder);
+    // With an error code, so the failure names the operation rather than the library's wording.
+    std::error_code error;
+    fs::create_directories(folder, error);
+    if (error) throw fs::filesystem_error("create_directories", folder, error);
     const DWORD attributes = GetFileAttributesW(folder.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         Fail("Unsafe receipt directory");

@@ -11,6 +11,7 @@
 #include "core/event_log.h"
 #include "platform/unique_handle.h"
 #include "platform/win_handles.h"
+#include "verify/path_normalize.h"
 #include "verify/publisher_signature.h"
 
 namespace tavro::verify {
@@ -89,7 +90,7 @@ struct SearchFlags {
 };
 
 bool IsAcceptable(const std::wstring& candidate, SearchFlags& flags) {
-    if (!std::filesystem::path(candidate).is_absolute()) {
+    if (!IsAbsoluteWindowsPath(candidate)) {
         flags.unsafe = true;
         return false;
     }

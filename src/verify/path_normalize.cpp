@@ -22,6 +22,11 @@ size_t RootNameLength(std::wstring_view path) {
 
 }  // namespace
 
+bool IsAbsoluteWindowsPath(std::wstring_view path) {
+    if (path.size() >= 3 && IsDriveLetter(path[0]) && path[1] == L':' && IsSeparator(path[2])) return true;
+    return path.size() >= 3 && IsSeparator(path[0]) && IsSeparator(path[1]) && !IsSeparator(path[2]);
+}
+
 std::wstring NormalizePathLexically(std::wstring_view path) {
     if (path.empty()) return {};
     const size_t rootNameLength = RootNameLength(path);

@@ -10,6 +10,11 @@ namespace tavro::verify {
 // the name before it, ".." right after the root goes, "" becomes ".".
 std::wstring NormalizePathLexically(std::wstring_view path);
 
+// Whether Windows takes the path as absolute: a drive letter, a colon and a separator
+// (C:\...), or two separators and a name (a UNC server \\server\..., or a device prefix
+// \\?\... and \\.\...). Drive-relative (C:x), rooted (\x) and relative paths are not.
+bool IsAbsoluteWindowsPath(std::wstring_view path);
+
 // The last component of a path (after the last "\" or "/").
 std::wstring_view FileNameOf(std::wstring_view path);
 

@@ -118,14 +118,11 @@ struct DaclReport {
     std::wstring sddl;
 };
 
-DaclReport ReadDacl(const std::wstring& path) {
+DaclReport DescribeDacl(PSECURITY_DESCRIPTOR raw) {
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
     PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR raw = nullptr;
-    const DWORD error = GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                                              nullptr, &dacl, nullptr, &raw);
-    if (error != ERROR_SUCCESS) throw std::runtime_error("GetNamedSecurityInfoW failed");
-    const UniqueLocalMemory descriptor(raw);
-
+    if (!GetSecurityDescriptorDacl(raw, &present, &dacl, &defaulted)) throw std::runtime_error("no DACL");
     DaclReport report;
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
@@ -151,6 +148,15 @@ DaclReport ReadDacl(const std::wstring& path) {
         report.sddl = text;
     }
     return report;
+}
+
+DaclReport ReadDacl(const std::wstring& path) {
+    PSECURITY_DESCRIPTOR raw = nullptr;
+    const DWORD error = GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                              nullptr, nullptr, nullptr, &raw);
+    if (error != ERROR_SUCCESS) throw std::runtime_error("GetNamedSecurityInfoW failed");
+    const UniqueLocalMemory descriptor(raw);
+    return DescribeDacl(raw);
 }
 
 bool IsProtectedSingleAllowAce(const DaclReport& report, const std::vector<BYTE>& sid) {
@@ -180,6 +186,13 @@ TEST_F(PayloadCacheTest, CreatesTheCacheUnderLocalAppDataAndReturnsTheSamePathAg
     EXPECT_NE(attributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
     EXPECT_EQ(attributes & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
     EXPECT_EQ(OpenPayloadCache(), path);
+}
+
+TEST_F(PayloadCacheTest, DirectoryIsCreatedWithAProtectedDaclWithOneAceForTheUser) {
+    // What the creation asks for, checked here because Wine does not keep it (below).
+    const UniqueLocalMemory descriptor = CacheDirectorySecurity();
+    const DaclReport report = DescribeDacl(descriptor.get());
+    EXPECT_TRUE(IsProtectedSingleAllowAce(report, CurrentUserSid())) << WideToUtf8(report.sddl);
 }
 
 TEST_F(PayloadCacheTest, CreatedDirectoryHasAProtectedDaclWithOneAceForTheUser) {

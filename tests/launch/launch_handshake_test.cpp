@@ -457,6 +457,58 @@ TEST_F(LaunchTest, AnApplicationThatExitsAtOnceIsUnconfirmedAfterFiveSeconds) {
     OnlyStartedId();
 }
 
+TEST_F(LaunchTest, AReceiptAloneConfirmsAnApplicationThatIsAlreadyGone) {
+    // The real application cannot start, answer and exit within one 200 ms poll under
+    // Wine, so this test answers for it: the started process exits at once, and only
+    // once its log shows the exit does the test write the receipt. The process check can
+    // then see nothing; the receipt is the only signal there is.
+    AppMode(L"exit-at-once", 1000);
+    std::atomic<bool> stop{false};
+    std::atomic<bool> answered{false};
+    std::thread answerer([&] {
+        const auto exited = [&] {
+            for (const auto& line : AppLog()) {
+                if (line.value("event", "") == "exit") return true;
+            }
+            return false;
+        };
+        while (!stop && !exited()) Sleep(20);
+        for (const std::wstring& name : FolderEntries(ReceiptFolder())) {
+            const std::size_t suffix = name.find(L".request.json");
+            if (suffix == std::wstring::npos) continue;
+            WriteFileBytes(ReceiptFolder() + L"\\" + name.substr(0, suffix) + L".receipt.json",
+                           nlohmann::ordered_json{{"sessionId", WideToUtf8(name.substr(0, suffix))},
+                                                  {"stage", "main-window-created"},
+                                                  {"executable", WideToUtf8(app_)},
+                                                  {"appVersion", WideToUtf8(kDemoAppVersion)}}
+                               .dump());
+            answered = true;
+        }
+    });
+    bool confirmed = false;
+    const auto start = Clock::now();
+    EXPECT_NO_THROW(confirmed = LaunchWithHandshake(app_));
+    const auto elapsed = Clock::now() - start;
+    stop = true;
+    answerer.join();
+    EXPECT_TRUE(answered);
+    EXPECT_TRUE(confirmed);
+    EXPECT_LT(elapsed, std::chrono::milliseconds(4500)) << "confirmed by the receipt, before the last poll";
+    EXPECT_EQ(Journal(), (std::vector<std::string>{"app_launch_confirmed"}));
+    EXPECT_TRUE(FolderEntries(ReceiptFolder()).empty());
+    WaitForAppsToExit();
+}
+
+TEST_F(LaunchTest, AReceiptFolderThatCannotBeCreatedNamesTheOperation) {
+    ASSERT_NO_THROW(cache::OpenPayloadCache());
+    WriteFileBytes(ReceiptFolder(), "a file where the folder belongs");
+    AppMode(L"normal", 1000);
+    const std::string error = ErrorOf([&] { LaunchWithHandshake(app_); });
+    EXPECT_NE(error.find("create_directories"), std::string::npos) << error;
+    EXPECT_TRUE(AppLog().empty());
+    EXPECT_TRUE(Journal().empty());
+}
+
 TEST_F(LaunchTest, AStartThatNeitherCheckCanMatchPollsToTheEndAndCleansUp) {
     // Windows drops a trailing dot when it opens a file, so this path starts the real
     // Tavro.exe; but the process's image and its receipt then name the file without the

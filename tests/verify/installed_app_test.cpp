@@ -455,6 +455,11 @@ TEST_F(FindInstalledApplicationTest, CandidatesComeFromLocationIconAndUninstalle
          uninstaller + L"\\Tavro.exe"},
         {"relative location, then the icon", {InstallLocation(L"Programs\\Tavro"), DisplayIcon(icon + L"\\Tavro.exe")},
          icon + L"\\Tavro.exe"},
+        // Absolute as Windows takes them, though this compiler's std::filesystem says not.
+        {"location behind the long-path prefix", {InstallLocation(L"\\\\?\\" + location)},
+         L"\\\\?\\" + location + L"\\Tavro.exe"},
+        {"icon behind the device prefix", {DisplayIcon(L"\\\\.\\" + icon + L"\\Tavro.exe,0")},
+         L"\\\\.\\" + icon + L"\\Tavro.exe"},
     };
     for (const Case& c : cases) {
         std::vector<RegValue> values = c.values;

@@ -58,6 +58,25 @@ TEST(PathNormalize, AgreesWithTheStandardLibrary) {
 }
 #endif
 
+TEST(PathNormalize, AbsoluteAsWindowsTakesIt) {
+    struct Case {
+        const wchar_t* path;
+        bool absolute;
+    };
+    const Case cases[] = {
+        {L"C:\\Tavro\\Tavro.exe", true},  {L"c:/Tavro.exe", true},       {L"C:\\", true},
+        {L"\\\\server\\share\\x", true}, {L"//server/share/x", true}, {L"\\\\?\\C:\\x", true},
+        {L"\\\\.\\pipe\\x", true},       {L"C:Tavro.exe", false},     {L"C:", false},
+        {L"\\Tavro\\Tavro.exe", false},    {L"/Tavro.exe", false},      {L"\\\\", false},
+        {L"\\\\\\x", false},             {L"Tavro.exe", false},       {L"..\\Tavro.exe", false},
+        {L"1:\\x", false},                 {L"", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(IsAbsoluteWindowsPath(c.path), c.absolute);
+    }
+}
+
 TEST(PathNormalize, FileNameIsTheLastComponent) {
     EXPECT_EQ(FileNameOf(L"C:\\a\\Tavro.exe"), L"Tavro.exe");
     EXPECT_EQ(FileNameOf(L"C:/a/Tavro.exe"), L"Tavro.exe");
