@@ -129,7 +129,7 @@ def encode(wide, units, encoding):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("out")
-    parser.add_argument("sources", nargs="+")
+    parser.add_argument("sources", nargs="*")
     parser.add_argument("--encoding", choices=("utf8", "utf16"), required=True)
     parser.add_argument("--join-lines", action="store_true")
     parser.add_argument("--file", action="append", default=[])

@@ -144,9 +144,13 @@ AuthenticodeSignature ReadAuthenticodeSignature(std::span<const std::uint8_t> fi
     result.imageDigest = ComputeImageDigest(file, image, result.digestName);
 
     // The signer signs the content without its outer tag and length.
-    const BioPtr signedBytes(BIO_new_mem_buf(content, static_cast<int>(contentLength)));
+    // Behind a pass-through filter: OpenSSL 3.0's PKCS7_verify copies a bare memory BIO into
+    // one of its own and leaks that copy when the signature names a digest it cannot set up.
+    const BioPtr signedBytes(BIO_new(BIO_f_null()));
+    BIO* memory = signedBytes ? BIO_new_mem_buf(content, static_cast<int>(contentLength)) : nullptr;
+    if (memory != nullptr) BIO_push(signedBytes.get(), memory);
     result.signatureVerifies =
-        signedBytes && PKCS7_verify(p7.get(), nullptr, nullptr, signedBytes.get(), nullptr, PKCS7_NOVERIFY) == 1;
+        memory != nullptr && PKCS7_verify(p7.get(), nullptr, nullptr, signedBytes.get(), nullptr, PKCS7_NOVERIFY) == 1;
 
     STACK_OF(X509)* signers = PKCS7_get0_signers(p7.get(), nullptr, 0);
     X509* signer = signers != nullptr && sk_X509_num(signers) > 0 ? sk_X509_value(signers, 0) : nullptr;
