@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The shipped program stands alone: a 64-bit GUI executable that imports only DLLs that
-# every Windows 10 has (no libstdc++, libgcc or winpthread DLL of ours).
+# every Windows 10 has (no libstdc++, libgcc or winpthread DLL of ours). Media Foundation
+# is not among them: Windows N editions lack it, so it is loaded at run time instead.
 # Usage: imports_test.sh <TavroInstaller.exe>
 set -uo pipefail
 exe=$1
@@ -11,7 +12,7 @@ check() { if [ "$2" = "$3" ]; then passed=$((passed + 1)); else failures=$((fail
 check "format" "PE32+" "$(awk '/^Magic/ {print $3}' <<<"$headers" | tr -d '()')"
 check "subsystem" "(Windows GUI)" "$(awk '/^Subsystem/ {print $3, $4}' <<<"$headers")"
 system_dlls="advapi32.dll crypt32.dll gdi32.dll gdiplus.dll kernel32.dll msvcrt.dll ole32.dll oleaut32.dll
-shell32.dll shlwapi.dll user32.dll version.dll winhttp.dll wintrust.dll dwmapi.dll mfplat.dll mfreadwrite.dll
+shell32.dll shlwapi.dll user32.dll version.dll winhttp.dll wintrust.dll dwmapi.dll
 comctl32.dll uxtheme.dll bcrypt.dll ntdll.dll"
 imports=$(awk '/DLL Name:/ {print tolower($3)}' <<<"$headers")
 [ -n "$imports" ] || { echo "FAIL: no imports found"; exit 1; }
