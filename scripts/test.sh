@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds and tests everything: the native build (sanitizers) and the Windows
+# Builds and tests everything: the native build (sanitizers), the Windows
 # build (tests under Wine, inside a virtual X display because some open
-# windows). Both run even when the first fails; the exit code is non-zero when
-# any step failed. Safe to run again: it reuses the build trees.
+# windows) and the fuzz targets (a fixed number of inputs each). Each runs even
+# when an earlier one fails; the exit code is non-zero when any step failed.
+# Safe to run again: it reuses the build trees.
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
