@@ -10,7 +10,6 @@
 
 #include <array>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -35,8 +34,9 @@ using Microsoft::WRL::ComPtr;
 using CreateByteStreamOnStreamEx = HRESULT WINAPI(IUnknown*, IMFByteStream**);
 using CreateByteStreamOnStream = HRESULT WINAPI(IStream*, IMFByteStream**);
 
-// How long StopVideo waits for the decode thread. A clip whose first key frame is cut short
-// makes source reader creation block for good; waiting longer would only hold the exit.
+// How long StopVideo waits for the decode thread. A decoder can block for good (under Wine,
+// creating a source reader over a clip whose first key frame is cut short never returns);
+// waiting longer would only hold the exit.
 constexpr auto kDecoderStopWait = std::chrono::milliseconds(2000);
 // 1/24 s in 100-nanosecond units: the frame time when a sample carries none.
 constexpr LONGLONG kDefaultFrameTime = 416667;
