@@ -1,12 +1,15 @@
 // The channel feed as a server may send it: the line parser, then the release descriptor
 // built from the same bytes against the embedded configuration. A refusal must carry one
 // of the documented messages, an accepted descriptor must hold the one artifact the rules
-// allow, and every line matcher must agree with the expression it replaces.
+// allow, every line matcher must agree with the expression it replaces, and the Base64
+// decoder must read back what an encoder writes.
 #include <cstdint>
 #include <regex>
 #include <string>
+#include <vector>
 
 #include "app/installer_config.h"
+#include "feed/base64.h"
 #include "feed/feed_parser.h"
 #include "feed/feed_patterns.h"
 #include "feed/release_descriptor.h"
@@ -55,6 +58,25 @@ void CheckLineMatchers(std::string_view line) {
             "blockMapSize matcher agrees with its expression");
 }
 
+// Every line as a digest text: refused only with its message, and unpadded text of the
+// alphabet in whole groups decodes to bytes that encode to that text again.
+void CheckBase64(std::string_view line) {
+    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::vector<std::uint8_t> bytes;
+    try {
+        bytes = feed::DecodeBase64(Utf8ToWide(line));
+    } catch (const std::exception& e) {
+        RequireMessage(e, {"Invalid base64"});
+    }
+    if (line.size() % 4 != 0 || line.find_first_not_of(kAlphabet) != std::string_view::npos) return;
+    std::string encoded;
+    for (std::size_t i = 0; i + 2 < bytes.size(); i += 3) {
+        const std::uint32_t group = (bytes[i] << 16) | (bytes[i + 1] << 8) | bytes[i + 2];
+        for (const int shift : {18, 12, 6, 0}) encoded += kAlphabet[(group >> shift) & 63];
+    }
+    Require(bytes.size() == line.size() / 4 * 3 && encoded == line, "whole Base64 groups decode and encode back");
+}
+
 void CheckArtifact(const json::JsonObject& descriptor, const std::wstring& version) {
     const json::JsonArray artifacts = descriptor.GetNamedArray(L"artifacts");
     Require(artifacts.Size() == 1, "exactly one artifact");
@@ -96,6 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::size_t end = bytes.find('\n', start);
         if (end == std::string_view::npos) end = bytes.size();
         if (end - start <= kReferenceLineLimit) CheckLineMatchers(bytes.substr(start, end - start));
+        CheckBase64(bytes.substr(start, end - start));
         start = end + 1;
     }
 

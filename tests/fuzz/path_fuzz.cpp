@@ -1,7 +1,7 @@
 // Path texts as a process image name or a registry value gives them (UTF-16, any units).
 // Lexical normalisation must reach its fixed point in one step and leave only single
 // backslashes, no "." and no ".." after a name or below a root; the file name must be the
-// text after the last separator.
+// text after the last separator; absoluteness is decided by the root alone.
 #include <algorithm>
 #include <cstdint>
 #include <string>
@@ -25,6 +25,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::wstring_view fileName = verify::FileNameOf(path);
     Require(fileName.find_first_of(L"\\/") == std::wstring_view::npos && path.ends_with(fileName),
             "the file name is the text after the last separator");
+
+    Require(verify::IsAbsoluteWindowsPath(path) == verify::IsAbsoluteWindowsPath(path.substr(0, 3)),
+            "the root alone makes a path absolute");
 
     const std::wstring normal = verify::NormalizePathLexically(path);
     Require(normal.empty() == path.empty(), "only the empty path normalises to nothing");
