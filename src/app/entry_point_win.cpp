@@ -1,10 +1,9 @@
 #include "app/entry_point.h"
 
 #include <objbase.h>
+#include <objidl.h>  // before gdiplus.h (through media.h): the lean Windows headers leave out PROPID
 #include <shellapi.h>
 
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -18,7 +17,9 @@
 #include "launch/launch_handshake.h"
 #include "platform/errors.h"
 #include "platform/win_handles.h"
+#include "ui/installer_window.h"
 #include "ui/localized_strings.h"
+#include "ui/media.h"
 #include "verify/installed_app.h"
 
 namespace tavro::app {
@@ -39,12 +40,30 @@ std::vector<std::wstring> SplitCommandLine() {
 // check then refuses it. Reading stops one byte past the feed size limit: that is
 // enough for the verdict and keeps a huge file from exhausting memory.
 std::string ReadFeedFile(const std::wstring& path) {
-    std::ifstream file(std::filesystem::path(path), std::ios::in | std::ios::binary);
-    std::string bytes(feed::kMaxFeedBytes + 1, '\0');
+    const UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return {};
-    file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    bytes.resize(static_cast<size_t>(file.gcount()));
+    std::string bytes(feed::kMaxFeedBytes + 1, '\0');
+    size_t filled = 0;
+    while (filled < bytes.size()) {
+        DWORD read = 0;
+        const auto wanted = static_cast<DWORD>(bytes.size() - filled);
+        if (!ReadFile(file.get(), bytes.data() + filled, wanted, &read, nullptr) || read == 0) break;
+        filled += read;
+    }
+    bytes.resize(filled);
     return bytes;
+}
+
+// Runs the window thread's messages until the window is gone; dialog keys (Tab, Space,
+// Enter) reach the Retry button first.
+void RunMessageLoop(HWND window) {
+    MSG message{};
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (IsDialogMessageW(window, &message)) continue;
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
 }
 
 int Start(HINSTANCE instance, int showCommand) {
@@ -85,7 +104,9 @@ int Start(HINSTANCE instance, int showCommand) {
             WriteEvent("installed_app_startup_launch_failed");
         }
     }
-    Fail("The installer window is not part of this build");
+    RunMessageLoop(ui::CreateInstallerWindow(instance, showCommand));
+    CloseMedia();
+    return 0;
 }
 
 }  // namespace

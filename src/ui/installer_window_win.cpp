@@ -1,0 +1,276 @@
+#include "ui/installer_window.h"
+
+#include <dwmapi.h>
+#include <objidl.h>  // before gdiplus.h (through media.h): the lean Windows headers leave out PROPID
+
+#include <memory>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+#include "core/install_flow.h"
+#include "core/process_state.h"
+#include "platform/errors.h"
+#include "ui/localized_strings.h"
+#include "ui/media.h"
+#include "ui/page_layout.h"
+#include "ui/page_painter.h"
+#include "ui/status_update.h"
+
+namespace tavro::ui {
+
+namespace {
+
+constexpr wchar_t kClassName[] = L"TavroInstallerWindow";
+constexpr wchar_t kTitle[] = L"Tavro Installer";
+constexpr DWORD kStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+constexpr int kRetryId = 100;
+constexpr UINT_PTR kSweepTimer = 1;
+constexpr UINT_PTR kSlideTimer = 2;
+constexpr UINT kSweepMilliseconds = 50;
+constexpr UINT kSlideMilliseconds = 6000;
+constexpr DWORD kCornerPreference = 33;  // DWMWA_WINDOW_CORNER_PREFERENCE (Windows 11 SDKs)
+constexpr DWORD kRoundCorners = 2;       // DWMWCP_ROUND
+
+// The one window's state; user-interface thread only.
+struct WindowState {
+    HWND window = nullptr;
+    HWND button = nullptr;
+    PageState page;
+};
+
+WindowState& State() {
+    static WindowState state;
+    return state;
+}
+
+void InvalidateAll(HWND window) {
+    InvalidateRect(window, nullptr, FALSE);
+}
+
+void SetStatus(std::wstring status, std::wstring detail, int progress) {
+    WindowState& state = State();
+    state.page.status = std::move(status);
+    state.page.detail = std::move(detail);
+    state.page.progress = progress;
+    InvalidateAll(state.window);
+}
+
+// The client size of the design at the window's DPI, widened to the outer size.
+SIZE OuterSizeForDpi(HWND window, UINT dpi) {
+    RECT rect{0, 0, ScaleByDpi(kClientWidthDip, dpi), ScaleByDpi(kClientHeightDip, dpi)};
+    const auto style = static_cast<DWORD>(GetWindowLongPtrW(window, GWL_STYLE));
+    const auto exStyle = static_cast<DWORD>(GetWindowLongPtrW(window, GWL_EXSTYLE));
+    AdjustWindowRectExForDpi(&rect, style, FALSE, exStyle, dpi);
+    return {rect.right - rect.left, rect.bottom - rect.top};
+}
+
+void FitWindowToDpi(HWND window) {
+    const SIZE size = OuterSizeForDpi(window, GetDpiForWindow(window));
+    RECT current{};
+    GetWindowRect(window, &current);
+    SetWindowPos(window, nullptr, current.left, current.top, size.cx, size.cy,
+                 SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS);
+}
+
+void PlaceRetryButton(HWND window, HWND button) {
+    if (button == nullptr) return;
+    const PixelRect target = RetryButtonRect(GetDpiForWindow(window));
+    RECT current{};
+    GetWindowRect(button, &current);
+    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&current), 2);
+    const PixelRect now{current.left, current.top, current.right - current.left, current.bottom - current.top};
+    if (now == target) return;
+    MoveWindow(button, target.x, target.y, target.width, target.height, TRUE);
+}
+
+void ShowRetry() {
+    WindowState& state = State();
+    SetWindowTextW(state.button, LookupText(L"common_retry").c_str());
+    ShowWindow(state.button, SW_SHOW);
+    EnableWindow(state.button, TRUE);
+    state.page.failureShown = true;
+    InvalidateAll(state.window);
+    PlaceRetryButton(state.window, state.button);
+    SetFocus(state.button);
+}
+
+void StartWorker(void (*body)()) {
+    try {
+        std::thread(body).detach();
+    } catch (const std::system_error&) {
+        // No thread, no run: the flags go back and the user may try again.
+        closeBlocked.exchange(false);
+        flowRunning.exchange(false);
+        SetStatus(LookupText(L"desktop_installer_generic_error"), L"", -1);
+        ShowRetry();
+    }
+}
+
+void RetryCommand() {
+    WindowState& state = State();
+    ShowWindow(state.button, SW_HIDE);
+    FitWindowToDpi(state.window);
+    state.page.failureShown = false;
+    InvalidateAll(state.window);
+    if (uiPreview) {
+        SetStatus(LookupText(L"desktop_installer_downloading"), L"", 48);
+        return;
+    }
+    if (!installedAppPath.empty()) {
+        flowRunning.exchange(true);
+        closeBlocked.exchange(true);
+        StartWorker(&core::RunLaunchRetry);
+        return;
+    }
+    flowRunning.exchange(true);
+    cancelRequested.exchange(false);
+    StartWorker(&core::RunInstallFlow);
+}
+
+void CloseRequested(HWND window) {
+    if (!flowRunning) {
+        DestroyWindow(window);
+    } else if (closeBlocked) {
+        MessageBeep(MB_ICONASTERISK);
+    } else {
+        cancelRequested.exchange(true);
+        PostStatusUpdate(LookupText(L"desktop_installer_saving"), L"", -1);
+    }
+}
+
+void TimerTick(HWND window, UINT_PTR id) {
+    PageState& page = State().page;
+    if (id == kSweepTimer) {
+        if (!SweepRuns(page.progress, page.failureShown)) return;
+        page.sweepPhase = AdvanceSweep(page.sweepPhase);
+        InvalidateAll(window);
+    } else if (id == kSlideTimer) {
+        page.slideIndex = (page.slideIndex + 1) % kSlideCount;
+        InvalidateAll(window);
+    }
+}
+
+void Resized(HWND window) {
+    PlaceRetryButton(window, State().button);
+    InvalidateAll(window);
+}
+
+LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_PAINT:
+        PaintWindow(window, State().page);
+        return 0;
+    case WM_ERASEBKGND:
+        return 1;  // the page paints every pixel
+    case WM_DRAWITEM:
+        DrawRetryButton(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+        return 1;
+    case WM_KEYDOWN:
+        if (wParam == VK_RETURN && IsWindowVisible(State().button)) {
+            SendMessageW(window, WM_COMMAND, kRetryId, reinterpret_cast<LPARAM>(State().button));
+        }
+        return 0;
+    case DM_GETDEFID:
+        // IsDialogMessageW turns Enter into a command for the default button; without one
+        // it sends IDOK, which nothing answers. While Retry shows, Enter presses it.
+        return IsWindowVisible(State().button) ? MAKELRESULT(kRetryId, DC_HASDEFID) : 0;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == kRetryId && !flowRunning) RetryCommand();
+        return 0;
+    case WM_TIMER:
+        TimerTick(window, wParam);
+        return 0;
+    case WM_DPICHANGED: {
+        const RECT& suggested = *reinterpret_cast<const RECT*>(lParam);
+        SetWindowPos(window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                     suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+        Resized(window);
+        return 0;
+    }
+    case WM_SIZE:
+        Resized(window);
+        return 0;
+    case WM_APP_STATUS: {
+        std::unique_ptr<StatusUpdate> update(reinterpret_cast<StatusUpdate*>(lParam));
+        if (update) SetStatus(std::move(update->status), std::move(update->detail), update->progress);
+        return 0;
+    }
+    case WM_APP_SHOW_RETRY:
+        ShowRetry();
+        return 0;
+    case WM_CLOSE:
+        CloseRequested(window);
+        return 0;
+    case WM_DESTROY:
+        KillTimer(window, kSweepTimer);
+        KillTimer(window, kSlideTimer);
+        PostQuitMessage(0);
+        return 0;
+    default:
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    try {
+        return HandleMessage(window, message, wParam, lParam);
+    } catch (...) {
+        // Nothing may unwind through the system's message dispatch.
+        return 0;
+    }
+}
+
+}  // namespace
+
+HWND CreateInstallerWindow(HINSTANCE instance, int showCommand) {
+    if (!InitializeMedia(instance)) Fail("Cannot initialize installer UI");
+
+    const auto icon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(101), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.lpfnWndProc = WindowProcedure;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = icon;
+    windowClass.hIconSm = icon;
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.lpszClassName = kClassName;
+    RegisterClassExW(&windowClass);
+
+    const UINT dpi = GetDpiForSystem();
+    RECT outer{0, 0, ScaleByDpi(kClientWidthDip, dpi), ScaleByDpi(kClientHeightDip, dpi)};
+    AdjustWindowRectExForDpi(&outer, kStyle, FALSE, 0, dpi);
+    WindowState& state = State();
+    state.window = CreateWindowExW(0, kClassName, kTitle, kStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+                                   outer.right - outer.left, outer.bottom - outer.top, nullptr, nullptr, instance,
+                                   nullptr);
+    if (state.window == nullptr) Fail("Cannot create installer window");
+    SetMainWindow(state.window);
+    const DWORD corners = kRoundCorners;
+    DwmSetWindowAttribute(state.window, kCornerPreference, &corners, sizeof(corners));
+
+    state.button = CreateWindowExW(0, L"BUTTON", LookupText(L"common_retry").c_str(),
+                                   WS_CHILD | WS_TABSTOP | BS_OWNERDRAW, 0, 0, 0, 0, state.window,
+                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(kRetryId)), instance, nullptr);
+    if (state.button == nullptr) Fail("Cannot create installer action");
+    PlaceRetryButton(state.window, state.button);
+
+    // Without video the page shows the slides.
+    static_cast<void>(StartVideo(instance, state.window, kClipResource + (PrefersJapaneseUi() ? 1 : 0)));
+    SetTimer(state.window, kSweepTimer, kSweepMilliseconds, nullptr);
+    SetTimer(state.window, kSlideTimer, kSlideMilliseconds, nullptr);
+
+    ShowWindow(state.window, showCommand);
+    FitWindowToDpi(state.window);
+    SetStatus(LookupText(L"desktop_installer_checking"), L"", -1);
+    UpdateWindow(state.window);
+    SendMessageW(state.window, WM_COMMAND, kRetryId, reinterpret_cast<LPARAM>(state.button));
+    return state.window;
+}
+
+HWND RetryButton() {
+    return State().button;
+}
+
+}  // namespace tavro::ui

@@ -1,0 +1,306 @@
+#include "ui/page_painter.h"
+
+#include <objidl.h>  // before gdiplus.h: the lean Windows headers leave out PROPID
+#include <gdiplus.h>
+
+#include <algorithm>
+#include <array>
+#include <cwchar>
+
+#include "platform/win_handles.h"
+#include "ui/localized_strings.h"
+#include "ui/media.h"
+#include "ui/page_layout.h"
+
+namespace tavro::ui {
+
+namespace {
+
+using namespace Gdiplus;
+using namespace Gdiplus::DllExports;
+
+using UniqueGraphics = UniqueHandle<detail::ClosedBy<GpGraphics*, &GdipDeleteGraphics>>;
+using UniqueSolidFill = UniqueHandle<detail::ClosedBy<GpSolidFill*, &GdipDeleteBrush>>;
+using UniqueLineGradient = UniqueHandle<detail::ClosedBy<GpLineGradient*, &GdipDeleteBrush>>;
+using UniquePath = UniqueHandle<detail::ClosedBy<GpPath*, &GdipDeletePath>>;
+using UniqueFont = UniqueHandle<detail::ClosedBy<GpFont*, &GdipDeleteFont>>;
+using UniqueFontFamily = UniqueHandle<detail::ClosedBy<GpFontFamily*, &GdipDeleteFontFamily>>;
+using UniqueStringFormat = UniqueHandle<detail::ClosedBy<GpStringFormat*, &GdipDeleteStringFormat>>;
+using UniqueMemoryDc = UniqueHandle<detail::ClosedBy<HDC, &DeleteDC>>;
+using UniqueBitmapObject = UniqueHandle<detail::ClosedBy<HBITMAP, &DeleteObject>>;
+
+constexpr ARGB kBackgroundTop = 0xFFF1ECFF;
+constexpr ARGB kWhite = 0xFFFFFFFF;
+constexpr ARGB kClearWhite = 0x00FFFFFF;
+constexpr ARGB kLogo = 0xFF6E4DE8;
+constexpr ARGB kShadow = 0x026E4DE8;
+constexpr ARGB kTitle = 0xFF29292D;
+constexpr ARGB kSubtitle = 0xFF58585C;
+constexpr ARGB kTrack = 0xFFEDEDEF;
+constexpr ARGB kBarLeft = 0xFF0A84FF;
+constexpr ARGB kBarRight = 0xFF97BEFC;
+constexpr ARGB kButton = 0xFF3089F0;
+constexpr ARGB kButtonPressed = 0xFF1E68C9;
+constexpr ARGB kButtonDisabled = 0xFFE0DEE6;
+constexpr ARGB kButtonTextDisabled = 0xFF918F96;
+
+constexpr wchar_t kFontName[] = L"Segoe UI";
+
+struct Caption {
+    const wchar_t* title;
+    const wchar_t* subtitle;
+};
+
+constexpr std::array<Caption, 3> kCaptions = {{
+    {L"Stay in the\nconversation.", L"Capture your meetings with Tavro."},
+    {L"From conversation\nto clarity.", L"Turn meeting transcripts into AI summaries."},
+    {L"Find the moments\nthat matter.", L"Review your transcripts, all in one place."},
+}};
+
+// A graphics object and the last drawing failure; painting goes on past failures.
+struct Painter {
+    GpGraphics* graphics;
+    GpStatus lastStatus = Ok;
+
+    void Check(GpStatus status) {
+        if (status != Ok) lastStatus = status;
+    }
+};
+
+// Kept for the life of the process: GDI+ hands out one shared generic family.
+GpFontFamily* GenericSansSerif() {
+    static GpFontFamily* const family = [] {
+        GpFontFamily* generic = nullptr;
+        return GdipGetGenericFontFamilySansSerif(&generic) == Ok ? generic : nullptr;
+    }();
+    return family;
+}
+
+// Wine has no "Segoe UI"; its generic sans-serif exists only when Tahoma is installed.
+// With neither, no font is made and the caller draws no text.
+UniqueFont CreatePageFont(const wchar_t* familyName, REAL size, INT style, Unit unit) {
+    GpFontFamily* named = nullptr;
+    const UniqueFontFamily namedOwner(GdipCreateFontFamilyFromName(familyName, nullptr, &named) == Ok ? named
+                                                                                                   : nullptr);
+    GpFontFamily* family = namedOwner ? namedOwner.get() : GenericSansSerif();
+    GpFont* font = nullptr;
+    if (family == nullptr || GdipCreateFont(family, size, style, unit, &font) != Ok) {
+        font = nullptr;
+        GpFontFamily* generic = GenericSansSerif();
+        if (generic == nullptr || GdipCreateFont(generic, size, style, unit, &font) != Ok) font = nullptr;
+    }
+    return UniqueFont(font);
+}
+
+void DrawPageText(Painter& painter, const wchar_t* text, const RectF& rect, REAL size, ARGB colour, bool bold,
+                  StringAlignment alignment) {
+    const UniqueFont font = CreatePageFont(kFontName, size, bold ? FontStyleBold : FontStyleRegular, UnitPixel);
+    if (!font) return;
+    GpSolidFill* brush = nullptr;
+    painter.Check(GdipCreateSolidFill(colour, &brush));
+    const UniqueSolidFill brushOwner(brush);
+    GpStringFormat* format = nullptr;
+    painter.Check(GdipCreateStringFormat(0, LANG_NEUTRAL, &format));
+    const UniqueStringFormat formatOwner(format);
+    if (!brush || !format) return;
+    painter.Check(GdipSetStringFormatAlign(format, alignment));
+    if (IsRightToLeftUi()) painter.Check(GdipSetStringFormatFlags(format, StringFormatFlagsDirectionRightToLeft));
+    painter.Check(GdipSetStringFormatLineAlign(format, StringAlignmentNear));
+    painter.Check(GdipSetStringFormatTrimming(format, StringTrimmingEllipsisCharacter));
+    painter.Check(GdipDrawString(painter.graphics, text, -1, font.get(), &rect, format, brush));
+}
+
+void AddRoundedRectPath(Painter& painter, GpPath* path, const RectF& r, REAL radius) {
+    const REAL d = 2 * radius;
+    painter.Check(GdipAddPathArc(path, r.X, r.Y, d, d, 180, 90));
+    painter.Check(GdipAddPathArc(path, r.X + r.Width - d, r.Y, d, d, 270, 90));
+    painter.Check(GdipAddPathArc(path, r.X + r.Width - d, r.Y + r.Height - d, d, d, 0, 90));
+    painter.Check(GdipAddPathArc(path, r.X, r.Y + r.Height - d, d, d, 90, 90));
+    painter.Check(GdipClosePathFigure(path));
+}
+
+void FillRoundedRectWith(Painter& painter, const RectF& rect, REAL radius, GpBrush* brush) {
+    GpPath* path = nullptr;
+    painter.Check(GdipCreatePath(FillModeAlternate, &path));
+    const UniquePath pathOwner(path);
+    if (!path || !brush) return;
+    AddRoundedRectPath(painter, path, rect, radius);
+    painter.Check(GdipFillPath(painter.graphics, brush, path));
+}
+
+void FillRoundedRect(Painter& painter, const RectF& rect, REAL radius, ARGB colour) {
+    GpSolidFill* brush = nullptr;
+    painter.Check(GdipCreateSolidFill(colour, &brush));
+    const UniqueSolidFill brushOwner(brush);
+    FillRoundedRectWith(painter, rect, radius, brush);
+}
+
+// A vertical or horizontal gradient between two points, tiled beyond them.
+UniqueLineGradient CreateGradient(Painter& painter, PointF from, PointF to, ARGB fromColour, ARGB toColour) {
+    GpLineGradient* brush = nullptr;
+    painter.Check(GdipCreateLineBrush(&from, &to, fromColour, toColour, WrapModeTile, &brush));
+    return UniqueLineGradient(brush);
+}
+
+void FillRect(Painter& painter, GpBrush* brush, const RectF& r) {
+    if (brush) painter.Check(GdipFillRectangle(painter.graphics, brush, r.X, r.Y, r.Width, r.Height));
+}
+
+void PaintSlide(Painter& painter, int index) {
+    const Caption& caption = kCaptions[static_cast<size_t>(std::clamp(index, 0, 2))];
+    DrawPageText(painter, L"tavro", RectF(40, 26, 220, 50), 30, kLogo, true, StringAlignmentNear);
+    DrawPageText(painter, caption.title, RectF(40, 116, 355, 116), 32, kTitle, true, StringAlignmentNear);
+    DrawPageText(painter, caption.subtitle, RectF(40, 244, 350, 65), 17, kSubtitle, false, StringAlignmentNear);
+    // Twelve faint layers add up to a soft shadow around the slide.
+    for (int n = 12; n >= 1; --n) {
+        const REAL h = 0.75f * static_cast<REAL>(n);
+        FillRoundedRect(painter, RectF(420 - h, 79 - 0.2f * h, 310 + 2 * h, 246 + 2 * h), 18 + h, kShadow);
+    }
+    if (GpBitmap* slide = SlideImage(index)) {
+        UINT width = 0;
+        UINT height = 0;
+        painter.Check(GdipGetImageWidth(slide, &width));
+        painter.Check(GdipGetImageHeight(slide, &height));
+        painter.Check(GdipDrawImageRectRect(painter.graphics, slide, 420, 79, 310, 246, 0, 0,
+                                            static_cast<REAL>(width), static_cast<REAL>(height), UnitPixel,
+                                            nullptr, nullptr, nullptr));
+    }
+}
+
+void PaintPage(Painter& painter, const PageState& page) {
+    const UniqueLineGradient background =
+        CreateGradient(painter, PointF(0, 0), PointF(0, kDesignHeight), kBackgroundTop, kWhite);
+    FillRect(painter, background.get(), RectF(0, 0, kDesignWidth, kDesignHeight));
+
+    if (DrawVideoFrame(painter.graphics, RectF(0, 0, 780, 480))) {
+        const UniqueLineGradient fade = CreateGradient(painter, PointF(0, 400), PointF(0, 480), kClearWhite, kWhite);
+        FillRect(painter, fade.get(), RectF(0, 400, 780, 80));
+        GpSolidFill* white = nullptr;
+        painter.Check(GdipCreateSolidFill(kWhite, &white));
+        const UniqueSolidFill whiteOwner(white);
+        FillRect(painter, white, RectF(0, 480, 780, 90));
+    } else {
+        PaintSlide(painter, page.slideIndex);
+    }
+
+    if (!page.failureShown) {
+        FillRoundedRect(painter, RectF(kTrackLeft, 500, kTrackWidth, 8), 4, kTrack);
+        const Segment segment = ProgressSegment(page.progress, page.sweepPhase);
+        if (segment.Visible()) {
+            const UniqueLineGradient bar =
+                CreateGradient(painter, PointF(segment.left, 0), PointF(segment.right, 0), kBarLeft, kBarRight);
+            FillRoundedRectWith(painter, RectF(segment.left, 500, segment.right - segment.left, 8), 4, bar.get());
+        }
+    }
+
+    DrawPageText(painter, page.status.c_str(), RectF(36, 521, StatusWidth(page.failureShown), 48), 16, kTitle, false,
+                 IsRightToLeftUi() ? StringAlignmentFar : StringAlignmentNear);
+    if (!page.detail.empty()) {
+        DrawPageText(painter, page.detail.c_str(), RectF(36, 546, 590, 18), 11, kSubtitle, false, StringAlignmentNear);
+    }
+    if (ShowsPercentLabel(page.progress, page.failureShown)) {
+        DrawPageText(painter, PercentLabel(page.progress).c_str(), RectF(650, 522, 94, 26), 16, kSubtitle, false,
+                     StringAlignmentFar);
+    }
+}
+
+// Puts the original object back into the device context before either is deleted.
+class SelectionScope {
+public:
+    SelectionScope(HDC dc, HGDIOBJ object) : dc_(dc), previous_(SelectObject(dc, object)) {}
+    ~SelectionScope() {
+        if (previous_ != nullptr) SelectObject(dc_, previous_);
+    }
+    SelectionScope(const SelectionScope&) = delete;
+    SelectionScope& operator=(const SelectionScope&) = delete;
+
+private:
+    HDC dc_;
+    HGDIOBJ previous_;
+};
+
+class PaintScope {
+public:
+    explicit PaintScope(HWND window) : window_(window), dc_(BeginPaint(window, &paint_)) {}
+    ~PaintScope() { EndPaint(window_, &paint_); }
+    PaintScope(const PaintScope&) = delete;
+    PaintScope& operator=(const PaintScope&) = delete;
+    HDC dc() const { return dc_; }
+
+private:
+    HWND window_;
+    PAINTSTRUCT paint_{};
+    HDC dc_;
+};
+
+}  // namespace
+
+void PaintWindow(HWND window, const PageState& page) {
+    const PaintScope paint(window);
+    if (paint.dc() == nullptr) return;
+    RECT client{};
+    GetClientRect(window, &client);
+    const int width = std::max<int>(client.right - client.left, 1);
+    const int height = std::max<int>(client.bottom - client.top, 1);
+
+    const UniqueMemoryDc memory(CreateCompatibleDC(paint.dc()));
+    const UniqueBitmapObject bitmap(CreateCompatibleBitmap(paint.dc(), width, height));
+    if (!memory || !bitmap) return;
+    {
+        const SelectionScope selection(memory.get(), bitmap.get());
+        {
+            GpGraphics* graphics = nullptr;
+            if (GdipCreateFromHDC(memory.get(), &graphics) != Ok) return;
+            const UniqueGraphics graphicsOwner(graphics);
+            Painter painter{graphics};
+            painter.Check(GdipSetSmoothingMode(graphics, SmoothingModeAntiAlias));
+            painter.Check(GdipSetPixelOffsetMode(graphics, PixelOffsetModeHighQuality));
+            painter.Check(GdipSetTextRenderingHint(graphics, TextRenderingHintClearTypeGridFit));
+            const REAL s = DesignScale(GetDpiForWindow(window));
+            painter.Check(GdipScaleWorldTransform(graphics, s, s, MatrixOrderPrepend));
+            PaintPage(painter, page);
+        }
+        BitBlt(paint.dc(), 0, 0, width, height, memory.get(), 0, 0, SRCCOPY);
+    }
+}
+
+void DrawRetryButton(const DRAWITEMSTRUCT& item) {
+    GpGraphics* graphics = nullptr;
+    if (GdipCreateFromHDC(item.hDC, &graphics) != Ok) return;
+    const UniqueGraphics graphicsOwner(graphics);
+    Painter painter{graphics};
+    painter.Check(GdipSetSmoothingMode(graphics, SmoothingModeAntiAlias));
+    painter.Check(GdipSetTextRenderingHint(graphics, TextRenderingHintClearTypeGridFit));
+    // The button is drawn in device-independent pixels: no design-space factor here.
+    const REAL k = static_cast<REAL>(GetDpiForWindow(item.hwndItem)) / 96.0f;
+    painter.Check(GdipScaleWorldTransform(graphics, k, k, MatrixOrderPrepend));
+
+    const RECT& device = item.rcItem;
+    const RectF rect(1, 1, static_cast<REAL>(device.right - device.left) / k - 2,
+                     static_cast<REAL>(device.bottom - device.top) / k - 2);
+    painter.Check(GdipGraphicsClear(graphics, kWhite));
+    const bool disabled = (item.itemState & ODS_DISABLED) != 0;
+    const ARGB fill = disabled ? kButtonDisabled : (item.itemState & ODS_SELECTED) != 0 ? kButtonPressed : kButton;
+    FillRoundedRect(painter, rect, 8, fill);
+
+    wchar_t text[128] = {};
+    GetWindowTextW(item.hwndItem, text, static_cast<int>(std::size(text)));
+    const UniqueFont font = CreatePageFont(kFontName, 14, FontStyleRegular, UnitPixel);
+    GpSolidFill* brush = nullptr;
+    painter.Check(GdipCreateSolidFill(disabled ? kButtonTextDisabled : kWhite, &brush));
+    const UniqueSolidFill brushOwner(brush);
+    GpStringFormat* format = nullptr;
+    painter.Check(GdipCreateStringFormat(0, LANG_NEUTRAL, &format));
+    const UniqueStringFormat formatOwner(format);
+    if (font && brush && format) {
+        painter.Check(GdipSetStringFormatAlign(format, StringAlignmentCenter));
+        painter.Check(GdipSetStringFormatLineAlign(format, StringAlignmentCenter));
+        painter.Check(GdipDrawString(graphics, text, -1, font.get(), &rect, format, brush));
+    }
+    if ((item.itemState & ODS_FOCUS) != 0) {
+        const RECT focus{5, 5, std::max<LONG>(device.right - 5, 5), std::max<LONG>(device.bottom - 5, 5)};
+        DrawFocusRect(item.hDC, &focus);
+    }
+}
+
+}  // namespace tavro::ui

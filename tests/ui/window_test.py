@@ -1,0 +1,254 @@
+#!/usr/bin/env python3
+"""The real installer window under Wine and Xvfb, judged by its pixels.
+
+Expectations come from the page's design space (780 x 570 units, dpi / 96 x 0.8717949
+pixels a unit), never from earlier screenshots; the screenshots go to <build>/window-shots.
+A prefix of its own (<build>/wineprefix-window): the cases change its DPI and install there.
+usage: window_test.py INSTALLER INSTALLER_WITHOUT_SLIDE_203 DISMISS_BOX [CASE...]
+"""
+import glob, json, os, shutil, subprocess, sys, time
+
+if os.environ.get("TAVRO_WINDOW_XVFB") != "1":  # a screen of our own, large enough for 192 DPI
+    os.environ["TAVRO_WINDOW_XVFB"] = "1"
+    sys.exit(subprocess.call(["xvfb-run", "-a", "-s", "-screen 0 1920x1200x24", sys.executable] + sys.argv))
+
+EXE, EXE_NO_SLIDE, DISMISS = sys.argv[1:4]
+BUILD, SOURCE = os.environ["TAVRO_BUILD_DIR"], os.environ["TAVRO_SOURCE_DIR"]
+STATE, ROOT = os.environ["TAVRO_CHANNEL_STATE"], os.environ["TAVRO_CHANNEL_ROOT"]
+SHOTS, PREFIX = os.path.join(BUILD, "window-shots"), os.path.join(BUILD, "wineprefix-window")
+os.environ.update(WINEPREFIX=PREFIX, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+TRACK, BUTTON, PURPLE, BLUE = (237, 237, 239), (48, 137, 240), (110, 77, 232), (10, 132, 255)
+FONTS = r"HKCU\Software\Wine\Fonts\Replacements"
+INK = lambda c: max(c) < 140  # title, status and percent text
+failures = []
+
+
+def run(*args):
+    return subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True).stdout
+
+
+def until(probe, seconds, step=0.2):
+    end = time.monotonic() + seconds
+    while True:
+        value = probe()
+        if value or time.monotonic() > end:
+            return value
+        time.sleep(step)
+
+
+def near(c, want, tol=24):
+    return all(abs(a - b) <= tol for a, b in zip(c, want))
+
+
+def rgb(path):
+    return subprocess.run(["convert", path, "rgb:-"], stdout=subprocess.PIPE).stdout
+
+
+class Shot:
+    """One screenshot of the client area, read in device pixels (at) or design units (px)."""
+    def __init__(self, w, name):
+        path = os.path.join(SHOTS, name + ".png")
+        until(lambda: subprocess.call(["import", "-window", w.id, path], stderr=subprocess.DEVNULL) == 0, 10)
+        self.width, self.height = map(int, (run("identify", "-format", "%w %h", path) or "1 1").split())
+        self.rgb, self.s = rgb(path), w.s
+
+    def at(self, x, y):
+        return tuple(self.rgb[3 * (y * self.width + x):3 * (y * self.width + x) + 3])
+
+    def px(self, x, y):
+        return self.at(int(x * self.s), int(y * self.s))
+
+    def count(self, x0, y0, x1, y1, test=INK):
+        return sum(test(self.at(x, y)) for y in range(int(y0 * self.s), int(y1 * self.s))
+                   for x in range(int(x0 * self.s), int(x1 * self.s)))
+
+    def button(self):  # the Retry fill just inside the scaled design rectangle, not outside
+        x, y, w, h = (int(v * self.s + 0.5) for v in (624, 519, 120, 36))
+        inside = [(x + 3, y + h // 2), (x + w - 4, y + h // 2), (x + w // 2, y + 3), (x + w // 2, y + h - 4)]
+        outside = [(x - 3, y + h // 2), (x + w + 2, y + h // 2), (x + w // 2, y - 3), (x + w // 2, y + h + 2)]
+        return all(near(self.at(*p), BUTTON) for p in inside) and not any(near(self.at(*p), BUTTON) for p in outside)
+
+    def label(self):  # ink of the "48%" label, which is far-aligned in 650..744
+        return self.count(700, 522, 744, 545)
+
+    def time_line(self):  # the clips' purple line along the top edge grows with the frame number
+        return sum(near(self.at(x, 1), PURPLE, 60) for x in range(self.width)) / self.width
+
+
+class Window:
+    def __init__(self, *args, lc="en_US.UTF-8", dpi=96, env=None, exe=EXE):
+        run("wine", "reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f")
+        # Wine's GDI+ falls back to no other font: Japanese text needs a font with its glyphs.
+        fonts = ["add", FONTS, "/v", "Segoe UI", "/d", "WenQuanYi Micro Hei"] if lc.startswith("ja") else ["delete", FONTS, "/v", "Segoe UI"]
+        run("wine", "reg", *fonts, "/f")
+        self.s, self.dpi = dpi / 96 * 0.8717949, dpi
+        self.proc = subprocess.Popen(["wine", exe, *args], env={**os.environ, "LC_ALL": lc, **(env or {})})
+        self.id = (until(lambda: run("xdotool", "search", "--onlyvisible", "--name", "^Tavro Installer$").split(), 30) or [""])[0]
+
+    def shot(self, name, condition=lambda s: True, seconds=10):
+        """The first screenshot, once painted (white bottom right), that meets the condition."""
+        shots = []
+        ready = lambda: shots.append(Shot(self, name)) or near(shots[-1].px(770, 565), (255, 255, 255), 8) and condition(shots[-1])
+        return shots[-1] if until(ready, seconds) else None
+
+    def send(self, *keys):
+        run("xdotool", "key", "--window", self.id, *keys)
+
+    def click_retry(self):
+        run("xdotool", "mousemove", "--window", self.id, str(int(684 * self.s)), str(int(537 * self.s)), "click", "1")
+
+    def exit_code(self, seconds):
+        try:
+            return self.proc.wait(seconds)
+        except subprocess.TimeoutExpired:
+            return None
+
+
+def check(case, what, ok, detail=""):
+    print(("ok   " if ok else "FAIL ") + case + ": " + what + ("" if ok else " " + str(detail)), flush=True)
+    failures.extend([] if ok else [case])
+
+
+def events():
+    path = glob.glob(os.path.join(PREFIX, "drive_c/users/*/AppData/Local/TavroInstaller/events.jsonl"))
+    return open(path[0]).read() if path else ""
+
+
+def page(case, w, shot, failed):
+    check(case, "client area", shot and (shot.width, shot.height) == ((680 * w.dpi + 48) // 96, (497 * w.dpi + 48) // 96))
+    check(case, "status text", shot and shot.count(36, 521, 596, 545) > 30)
+    if failed:
+        check(case, "Retry at the scaled design rectangle, no progress bar", shot and shot.button() and not any(
+            near(shot.px(x, 504), TRACK, 6) for x in (100, 560)))
+        return
+    bar = lambda x, t: near(shot.px(x, 504), (10 + 141 * t, 132 + 58 * t, 255 - 3 * t))  # #0A84FF at 36 .. #97BEFC
+    check(case, "48 % segment from 36 units", shot and all(bar(x, (x - 36) / 339.84) for x in (40, 200, 370)))
+    check(case, "track beyond 375.8 units", shot and all(near(shot.px(x, 504), TRACK, 6) for x in (381, 560, 740)))
+    check(case, "48% label far-aligned", shot and shot.label() > 10 and shot.count(650, 522, 690, 545) == 0)
+
+
+def video(case, w, badge):
+    # Media Foundation's first start in a fresh server takes seconds under Wine.
+    first = w.shot(case, lambda s: s.label() and near(s.px(679, 40), badge, 40), 30)
+    check(case, "language mark of the clip", first)
+    first = first or w.shot(case)
+    page(case, w, first, False)
+    later = first and w.shot(case + "-later", lambda s: s.time_line() > first.time_line() + 0.02)
+    check(case, "decoded frames advance", later and 0 < first.time_line() < 1)
+
+
+def slides(case, w):  # each slide image is drawn at half its pixel size from 420, 79
+    def slide(shot, i):
+        ref = rgb(os.path.join(SOURCE, "resources", "slides", "slide%d.png" % i))
+        return all(near(shot.px(420 + x / 2, 79 + y / 2), ref[3 * (y * 620 + x):3 * (y * 620 + x) + 3], 40)
+                   for x in (100, 310, 520) for y in (100, 246, 390))
+    shot = w.shot(case, Shot.label)
+    check(case, "slide 0 and its title at once", shot and slide(shot, 0) and shot.count(40, 116, 395, 232) > 100)
+    time.sleep(6.5)
+    later = w.shot(case + "-6s")
+    check(case, "slide 1 after 6 s", later and slide(later, 1))
+
+
+def retry(case, w, keys=False, rtl=False):
+    shot = w.shot(case, Shot.button, 30)
+    page(case, w, shot, True)
+    if rtl:
+        check(case, "status line far-aligned", shot and shot.count(400, 521, 596, 545) > 30 and shot.count(36, 521, 200, 545) == 0)
+    for how, act in (("Enter", lambda: w.send("Return")), ("a click", w.click_retry)) if keys else ():
+        before = events().count("installer_opened")
+        act()
+        check(case, how + " starts a new run", until(lambda: events().count("installer_opened") == before + 1, 15)
+              and w.shot(case, Shot.button, 30))
+    if keys:
+        w.send("alt+F4")
+        check(case, "closing while idle closes at once", w.exit_code(10) == 0)
+
+
+def pause_download(case, w):
+    check(case, "download shows its percentage", w.shot(case, Shot.label, 30))
+    before = events().count("installer_opened")
+    w.send("Return")
+    w.click_retry()
+    w.send("alt+F4")
+    saving = w.shot(case + "-saving", lambda s: not s.label(), 5)
+    check(case, "Enter and a click during a run start nothing", events().count("installer_opened") == before)
+    check(case, "close shows the saving text and the sweep", saving and not saving.button() and near(saving.px(740, 504), TRACK, 6))
+    paused = w.shot(case + "-paused", Shot.button, 30)
+    check(case, "then the paused text with Retry", saving and paused and paused.count(36, 521, 596, 545) != saving.count(36, 521, 596, 545))
+    w.send("alt+F4")
+    check(case, "a second close closes", w.exit_code(10) == 0)
+
+
+def slow_setup(case, w):
+    check(case, "setup starts", until(lambda: "install_started" in events(), 60))
+    w.send("alt+F4")
+    time.sleep(1.5)
+    check(case, "close while the setup runs leaves the window", w.exit_code(0) is None and not w.shot(case).button())
+    check(case, "the window closes after success", w.exit_code(60) == 0 and "install_succeeded" in events())
+
+
+def missing_slide(case, w):
+    texts = json.load(open(os.path.join(SOURCE, "resources", "locales.json"), encoding="utf-8"))
+    check(case, "localized start-up box", "text: " + texts["en-US"]["desktop_installer_verification_error"] in run("wine", DISMISS, "60"))
+    check(case, "exit code 1", w.exit_code(30) == 1)
+
+
+DOWN = [{"action": "status", "status": 503, "times": 1000}]
+SLOW = [{"action": "serve"}, {"action": "serve", "chunk_size": 16384, "delay_ms": 700, "times": 10}]
+CASES = [  # name, the window, the channel server's script, the check
+    ("en-US-preview", dict(args=["--ui-preview"]), [], lambda c, w: video(c, w, PURPLE)),
+    ("ja-JP-preview", dict(args=["--ui-preview"], lc="ja_JP.UTF-8"), [], lambda c, w: video(c, w, BLUE)),
+    ("no-media-foundation", dict(args=["--ui-preview"], env={"WINEDLLOVERRIDES": "mfplat,mfreadwrite=d"}), [], slides),
+    ("retry-96", dict(), DOWN, lambda c, w: retry(c, w, keys=True)),
+    ("retry-144", dict(dpi=144), DOWN, retry),
+    ("retry-192", dict(dpi=192), DOWN, retry),
+    ("ar-SA-retry", dict(lc="ar_EG.UTF-8"), DOWN, lambda c, w: retry(c, w, rtl=True)),
+    ("close-during-download", dict(), SLOW, pause_download),
+    ("close-during-setup", dict(env={"TAVRO_DEMO_SETUP_DELAY_MS": "6000"}), [], slow_setup),
+    ("missing-slide", dict(exe=EXE_NO_SLIDE), [], missing_slide),
+]
+
+
+def channel(actions):  # replaced atomically, as the server expects
+    with open(os.path.join(STATE, "script.tmp"), "w") as f:
+        json.dump(actions, f)
+    os.replace(os.path.join(STATE, "script.tmp"), os.path.join(STATE, "script.json"))
+
+
+def main():
+    os.makedirs(SHOTS, exist_ok=True)
+    run(os.path.join(SOURCE, "cmake", "wine-run.sh"), "cmd", "/c", "exit")  # makes the prefix once
+    run("wineserver", "-k")  # no server of an earlier display or trust store may linger
+    for font in ("tahoma.ttf", "tahomabd.ttf", "marlett.ttf"):  # GDI+'s generic sans-serif
+        shutil.copy("/usr/share/wine/fonts/" + font, os.path.join(PREFIX, "drive_c/windows/Fonts"))
+    run("wine", "reg", "add", r"HKCU\Software\Wine\WineDbg", "/v", "ShowCrashDialog", "/t", "REG_DWORD", "/d", "0", "/f")
+    os.makedirs(os.path.join(ROOT, "desktop/win"), exist_ok=True)
+    for f in glob.glob(os.path.join(BUILD, "demo/1.0.0/channel/desktop/win/*")):
+        shutil.copy(f, os.path.join(ROOT, "desktop/win"))
+    for name, drive, script, test in CASES:
+        if sys.argv[4:] and name not in sys.argv[4:]:
+            continue
+        # Each case starts with no installed copy and nothing cached.
+        run("wine", "reg", "delete", r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tavro", "/f")
+        for folder in ("TavroInstaller", "Programs/Tavro"):
+            for path in glob.glob(os.path.join(PREFIX, "drive_c/users/*/AppData/Local", folder)):
+                shutil.rmtree(path, ignore_errors=True)
+        channel(script)
+        if "WINEDLLOVERRIDES" in drive.get("env", {}):
+            drive["env"]["WINEDLLOVERRIDES"] += ";" + os.environ["WINEDLLOVERRIDES"]
+        w = Window(*drive.pop("args", []), **drive)
+        try:
+            check(name, "window appears", w.id)
+            test(name, w)
+        finally:
+            if w.exit_code(0) is None:
+                w.proc.kill()
+                run("wineserver", "-k")
+    channel([])
+    run("wine", "reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t", "REG_DWORD", "/d", "96", "/f")
+    run("wineserver", "-k")
+    print("%d failed" % len(failures))
+    return 1 if failures else 0
+
+
+sys.exit(main())
