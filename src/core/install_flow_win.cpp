@@ -267,7 +267,8 @@ void RunLaunchRetry() {
         launched = true;
     } catch (...) {
         std::string message;
-        const FailureReport report = DecideLaunchRetryFailure(ClassifyFailure(std::current_exception(), message), message);
+        const FailureKind kind = ClassifyFailure(std::current_exception(), message);
+        const FailureReport report = DecideLaunchRetryFailure(kind, message);
         if (report.hasDebuggerText) OutputDebugStringW(Utf8ToWide(report.debuggerText).c_str());
         ui::PostStatusUpdate(ui::LookupText(report.statusKey), L"", -1);
     }

@@ -264,6 +264,52 @@ std::string HexToBytes(const std::string& hex) {
     return bytes;
 }
 
+// ---- A run in a child process of this program: a second installer, or one that Wine
+// shows another Windows version. It writes what its window received, a line each.
+std::wstring ThisProgram() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return path;
+}
+
+UniqueKernelHandle StartChildRun(const std::wstring& outputFile) {
+    return StartProcess(L"\"" + ThisProgram() + L"\" --flow-child \"" + outputFile + L"\"");
+}
+
+std::vector<Posted> ReadChildRun(const UniqueKernelHandle& child, const std::wstring& outputFile) {
+    EXPECT_EQ(WaitForSingleObject(child.get(), 120000), WAIT_OBJECT_0) << "the child run did not end";
+    std::vector<Posted> posted;
+    const std::string text = testing::ReadFile(outputFile);
+    for (size_t start = 0; start < text.size();) {
+        const size_t end = text.find('\n', start);
+        const std::string line = text.substr(start, end - start);
+        start = end == std::string::npos ? text.size() : end + 1;
+        if (line == "retry") posted.push_back({Posted::ShowRetry, L"", -1, Clock::now()});
+        if (line == "close") posted.push_back({Posted::Close, L"", -1, Clock::now()});
+        if (line.rfind("status ", 0) == 0) {
+            const size_t space = line.find(' ', 7);
+            posted.push_back({Posted::Status, Utf8ToWide(line.substr(space + 1)), std::stoi(line.substr(7, space - 7)),
+                              Clock::now()});
+        }
+    }
+    return posted;
+}
+
+int RunChild(const std::wstring& outputFile) {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    LoadInstallerConfig();
+    ui::LoadLocalizedStrings();
+    FlowWindow window;
+    std::string text;
+    for (const Posted& item : window.Run(nullptr)) {
+        if (item.kind == Posted::ShowRetry) text += "retry\n";
+        if (item.kind == Posted::Close) text += "close\n";
+        if (item.kind == Posted::Status) text += "status " + std::to_string(item.progress) + " " + WideToUtf8(item.text) + "\n";
+    }
+    testing::WriteFile(outputFile, text);
+    return 0;
+}
+
 // What a scenario expects of one run.
 struct Request {
     std::string path;
@@ -285,7 +331,8 @@ struct FlowRun {
     std::string installed;              // version installed afterwards, "" none
     int setupRuns = 0;
     std::string debugger;               // text the debugger output must hold, if any
-    std::function<void(const std::vector<Posted>&, const std::vector<RecordedRequest>&)> check;
+    std::function<void(const FlowWindow&, const std::vector<Posted>&, const std::vector<RecordedRequest>&)> check;
+    const wchar_t* childWindowsVersion = nullptr;  // run in a child process that Wine shows this version
 };
 
 struct Scenario {
@@ -372,6 +419,12 @@ protected:
         return events;
     }
 
+    std::uint64_t FreeBytes() const {
+        ULARGE_INTEGER available{};
+        GetDiskFreeSpaceExW(L"C:\\", &available, nullptr, nullptr);
+        return available.QuadPart;
+    }
+
     int SetupRuns() const {
         const std::string log = testing::ReadFile(setupLog_);
         return static_cast<int>(std::count(log.begin(), log.end(), '\n'));
@@ -384,7 +437,10 @@ protected:
         SetEnvironmentVariableW(L"TAVRO_DEMO_SETUP_LOG", setupLog_.c_str());
         SetEnvironmentVariableW(L"TAVRO_DEMO_APP_LIFETIME_MS", L"1500");
         RegDeleteTreeW(HKEY_CURRENT_USER, kUninstallKey);
+        // Each scenario is a new installer process: a success leaves closeBlocked set.
         installedAppPath.clear();
+        closeBlocked = false;
+        cancelRequested = false;
         channel_.Script("[]");
         if (scenario.arrange) scenario.arrange();
         {
@@ -413,7 +469,8 @@ protected:
         }
         channel_.Script(run.script);
 
-        const std::vector<Posted> posted = window.Run(run.tick);
+        const std::vector<Posted> posted =
+            run.childWindowsVersion != nullptr ? RunInChild(run.childWindowsVersion) : window.Run(run.tick);
         for (const auto& [name, value] : run.env) SetEnvironmentVariableW(name, nullptr);
 
         const std::vector<std::string> journal = Journal();
@@ -471,14 +528,48 @@ protected:
         EXPECT_EQ(SetupRuns() - setupsBefore, run.setupRuns);
         if (!run.debugger.empty()) {
             const std::lock_guard lock(debugMutex);
-            EXPECT_NE(std::find(debugLines.begin(), debugLines.end(), run.debugger), debugLines.end())
-                << "not in the debugger output: " << run.debugger;
+            EXPECT_TRUE(std::any_of(debugLines.begin(), debugLines.end(),
+                                    [&](const std::string& line) { return line.find(run.debugger) != std::string::npos; }))
+                << "not in the debugger output: " << run.debugger << " (it holds " << debugLines.size()
+                << " lines: " << (debugLines.empty() ? "" : debugLines.back()) << ")";
             for (const std::string& event : journal) EXPECT_EQ(event.find(run.debugger), std::string::npos);
         }
-        if (run.check) run.check(posted, requests);
+        if (run.check) run.check(window, posted, requests);
+    }
+
+    // One run in a child process that Wine shows another Windows version to.
+    std::vector<Posted> RunInChild(const wchar_t* windowsVersion) {
+        const std::wstring key = L"Software\\Wine\\AppDefaults\\" + ThisProgram().substr(ThisProgram().rfind(L'\\') + 1);
+        HKEY raw = nullptr;
+        EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &raw, nullptr),
+                  ERROR_SUCCESS);
+        const UniqueRegistryKey appDefaults(raw);
+        RegSetValueExW(raw, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(windowsVersion),
+                       static_cast<DWORD>((wcslen(windowsVersion) + 1) * sizeof(wchar_t)));
+        const std::wstring output = folder_->Root() + L"\\child.txt";
+        const UniqueKernelHandle child = StartChildRun(output);
+        std::vector<Posted> posted = ReadChildRun(child, output);
+        RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
+        return posted;
+    }
+
+    // Starts the demo application from the build, not installed, for `lifetimeMs`.
+    void StartRunningTavro(int lifetimeMs) {
+        SetEnvironmentVariableW(L"TAVRO_DEMO_APP_LIFETIME_MS", std::to_wstring(lifetimeMs).c_str());
+        running_ = StartProcess(L"\"" + DemoFile(L"1.0.0\\Tavro.exe") + L"\"");
+        SetEnvironmentVariableW(L"TAVRO_DEMO_APP_LIFETIME_MS", L"1500");
+        Sleep(1500);  // until it shows in the process list
+    }
+
+    void StopRunningTavro() {
+        TerminateProcess(running_.get(), 0);
+        WaitForSingleObject(running_.get(), 10000);
+        running_.reset();
     }
 
     Channel channel_;
+    UniqueKernelHandle running_;
+    UniqueKernelHandle second_;
     std::optional<LocalAppDataOverride> folder_;
     std::wstring setupLog_;
     std::string packageName_;
@@ -504,7 +595,7 @@ TEST_F(InstallFlowTest, Scenarios) {
     const std::wstring v100 = DemoFile(L"1.0.0\\Tavro-Setup-1.0.0.exe");
     const std::wstring v110 = DemoFile(L"1.1.0\\Tavro-Setup-1.1.0.exe");
     const Request feed{kFeedPath, "", ""};
-    const std::vector<Scenario> scenarios = {
+    std::vector<Scenario> scenarios = {
         {"fresh install",
          [&] { Publish("1.0.0", v100); },
          {{.script = kFeedThenSlowPackage,
@@ -513,7 +604,7 @@ TEST_F(InstallFlowTest, Scenarios) {
            .requests = {feed, {Pkg("1.0.0")}},
            .installed = "1.0.0",
            .setupRuns = 1,
-           .check = [](const auto&, const auto&) {
+           .check = [](const auto&, const auto&, const auto&) {
                EXPECT_EQ(RunToEnd(L"\"" + WindowsPath(Env("TAVRO_INSTALLER")) + L"\" --verify-installed"), 0u);
            }}}},
         {"installed copy as new as the release is started instead",
@@ -525,7 +616,7 @@ TEST_F(InstallFlowTest, Scenarios) {
            .statuses = {"checking", "opening", "installed"},
            .requests = {feed},
            .installed = "1.0.0",
-           .check = [](const auto&, const auto&) { EXPECT_FALSE(installedAppPath.empty()); }}}},
+           .check = [](const auto&, const auto&, const auto&) { EXPECT_FALSE(installedAppPath.empty()); }}}},
         {"older installed copy is updated",
          [&] {
              InstallDirectly("1.0.0");
@@ -577,7 +668,7 @@ TEST_F(InstallFlowTest, Scenarios) {
            .requests = {feed, {Pkg("1.0.0")}, {Pkg("1.0.0")}, {Pkg("1.0.0")}, {Pkg("1.0.0")}},
            .packageKept = true,
            .debugger = "HTTP 503",
-           .check = [](const auto&, const std::vector<RecordedRequest>& requests) {
+           .check = [](const auto&, const auto&, const std::vector<RecordedRequest>& requests) {
                for (size_t i = 2; i < requests.size(); ++i) {
                    const double gap = requests[i].time - requests[i - 1].time;
                    std::printf("503 retry gap %zu: %.3f s\n", i - 1, gap);
@@ -624,9 +715,168 @@ TEST_F(InstallFlowTest, Scenarios) {
            .requests = {feed, {Pkg("1.0.0")}},
            .packageKept = true,
            .debugger = "Application version mismatch"}}},
+        {"Tavro running, then closed",
+         [&] {
+             Publish("1.0.0", v100);
+             StartRunningTavro(120000);
+         },
+         {{.events = {"installer_opened", "manifest_resolved", "payload_started", "payload_verified",
+                      "installer_failed"},
+           .statuses = {"checking", "verifying", "running_error"},
+           .retry = true,
+           .requests = {feed, {Pkg("1.0.0")}},
+           .packageKept = true},
+          {.before = [&] { StopRunningTavro(); },
+           .events = kInstalledFromCache,
+           .statuses = {"checking", "verifying", "installing", "installed"},
+           .requests = {feed},
+           .installed = "1.0.0",
+           .setupRuns = 1}}},
+        {"setup cancelled, then retried from the cache",
+         [&] { Publish("1.0.0", v100); },
+         {{.env = {{L"TAVRO_DEMO_SETUP_EXIT", L"1602"}},
+           .events = {"installer_opened", "manifest_resolved", "payload_started", "payload_verified", "install_started",
+                      "installer_failed"},
+           .statuses = {"checking", "verifying", "installing", "generic_error"},
+           .retry = true,
+           .requests = {feed, {Pkg("1.0.0")}},
+           .packageKept = true,
+           .setupRuns = 1,
+           .debugger = "Setup was cancelled or failed. Retry the cached installer."},
+          {.events = kInstalledFromCache,
+           .statuses = {"checking", "verifying", "installing", "installed"},
+           .requests = {feed},
+           .installed = "1.0.0",
+           .setupRuns = 1}}},
+        {"setup asks for a restart",
+         [&] { Publish("1.0.0", v100); },
+         {{.env = {{L"TAVRO_DEMO_SETUP_EXIT", L"3010"}},
+           .events = kInstalled,
+           .statuses = {"checking", "verifying", "installing", "restart_required"},
+           .requests = {feed, {Pkg("1.0.0")}},
+           .installed = "1.0.0",
+           .setupRuns = 1}}},
+        {"pause during the download, then resume",
+         [&] { Publish("1.0.0", v100); },
+         {{.script = kFeedThenSlowPackage,
+           .tick = [](FlowWindow& window) {
+               for (const Posted& item : window.PostedSoFar()) {
+                   if (!window.CloseRequestedAt() && item.kind == Posted::Status && KeyOf(item.text) == "downloading") {
+                       window.RequestClose();
+                   }
+               }
+           },
+           .events = {"installer_opened", "manifest_resolved", "payload_started", "cancelled"},
+           .statuses = {"checking", "downloading", "paused"},
+           .retry = true,
+           .requests = {feed, {Pkg("1.0.0")}},
+           .packageKept = true,
+           .debugger = "Download paused. Click Retry to resume."},
+          {.events = {"installer_opened", "manifest_resolved", "payload_started", "payload_verified", "install_started",
+                      "install_succeeded", "payload_cache_removed"},
+           .statuses = {"checking", "verifying", "installing", "installed"},
+           .requests = {feed, {Pkg("1.0.0"), "partial", "validator"}},
+           .installed = "1.0.0",
+           .setupRuns = 1}}},
+        {"pause during the wait between attempts",
+         [&] { Publish("1.0.0", v100); },
+         {{.script = R"([{"action":"serve"},{"action":"status","status":503}])",
+           .tick = [this](FlowWindow& window) {
+               const auto requests = channel_.Requests();
+               if (requests.size() == 2 && !window.CloseRequestedAt()) {
+                   Sleep(300);
+                   window.RequestClose();
+               }
+           },
+           .events = {"installer_opened", "manifest_resolved", "payload_started", "cancelled"},
+           .statuses = {"checking", "paused"},
+           .retry = true,
+           .requests = {feed, {Pkg("1.0.0")}},
+           .packageKept = true,
+           .check = [](const FlowWindow& window, const std::vector<Posted>& posted, const auto&) {
+               ASSERT_TRUE(window.CloseRequestedAt());
+               const auto latency = std::chrono::duration_cast<std::chrono::milliseconds>(
+                   posted.back().at - *window.CloseRequestedAt());
+               std::printf("pause latency during the wait: %lld ms\n", static_cast<long long>(latency.count()));
+               // 100 ms steps, plus the failure report and this thread's own 20 ms pump.
+               EXPECT_LE(latency.count(), 150);
+           }}}},
+        {"two installers at once",
+         [&] { Publish("1.0.0", v100); },
+         {{.script = R"([{"action":"serve"},{"action":"serve","chunk_size":65536,"delay_ms":250}])",
+           .tick = [this](FlowWindow&) {
+               if (!second_ && channel_.Requests().size() == 2) second_ = StartChildRun(folder_->Root() + L"\\second.txt");
+           },
+           .events = {"installer_opened", "manifest_resolved", "payload_started", "installer_failed", "payload_verified",
+                      "install_started", "install_succeeded", "payload_cache_removed"},
+           .statuses = {"checking", "verifying", "installing", "installed"},
+           .requests = {feed, {Pkg("1.0.0")}},
+           .installed = "1.0.0",
+           .setupRuns = 1,
+           .check = [this](const auto&, const auto&, const auto&) {
+               ASSERT_TRUE(second_);
+               std::vector<std::string> seen;
+               for (const Posted& item : ReadChildRun(second_, folder_->Root() + L"\\second.txt")) {
+                   seen.push_back(item.kind == Posted::Status ? KeyOf(item.text) : item.kind == Posted::ShowRetry ? "retry" : "close");
+               }
+               EXPECT_EQ(seen, (std::vector<std::string>{"generic_error", "retry"}));
+               second_.reset();
+           }}}},
+        {"Windows older than the release needs",
+         [&] { Publish("1.0.0", v100); },
+         {{.events = {"installer_opened", "manifest_resolved", "installer_failed"},
+           .statuses = {"checking", "generic_error"},
+           .retry = true,
+           .requests = {feed},
+           .childWindowsVersion = L"win81"}}},
+        {"installed copy that cannot be started, then the launch retry",
+         [&] {
+             InstallDirectly("1.0.0");
+             Publish("1.0.0", v100);
+             cache::OpenPayloadCache();
+             testing::WriteFile(folder_->CacheDirectory() + L"\\receipts", "in the way");
+         },
+         {{.events = {"installer_opened", "manifest_resolved", "installer_failed"},
+           .statuses = {"checking", "generic_error"},
+           .retry = true,
+           .requests = {feed},
+           .installed = "1.0.0",
+           .debugger = "create_directories"},
+          {.events = {},
+           .statuses = {"launch_error"},
+           .retry = true,
+           .installed = "1.0.0",
+           .debugger = "create_directories"},
+          {.before = [&] { DeleteFileW((folder_->CacheDirectory() + L"\\receipts").c_str()); },
+           .events = {"app_launch_confirmed"},
+           .statuses = {"opening", "installed"},
+           .installed = "1.0.0"}}},
     };
-    for (const Scenario& scenario : scenarios) Play(scenario);
+    if (FreeBytes() < 9 * 19999999999ull + 536870912) {
+        scenarios.push_back({"not enough disk space",
+                             [&] { Publish("1.0.0", v100, "", "19999999999"); },
+                             {{.events = {"installer_opened", "manifest_resolved", "installer_failed"},
+                               .statuses = {"checking", "generic_error"},
+                               .retry = true,
+                               .requests = {feed},
+                               .debugger = "Not enough disk space"}}});
+    } else {
+        std::printf("not enough disk space: skipped, this disk holds the largest package a feed may name\n");
+    }
+    // TAVRO_FLOW_ONLY=<part of a name> plays only the matching scenarios.
+    const std::string only = Env("TAVRO_FLOW_ONLY");
+    for (const Scenario& scenario : scenarios) {
+        if (std::string(scenario.name).find(only) != std::string::npos) Play(scenario);
+    }
 }
 
 }  // namespace
 }  // namespace tavro::core
+
+int main(int argc, char** argv) {
+    if (argc == 3 && std::string(argv[1]) == "--flow-child") {
+        return tavro::core::RunChild(tavro::Utf8ToWide(argv[2]));
+    }
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
