@@ -17,8 +17,8 @@ namespace tavro::cache {
 std::wstring OpenPayloadCache();
 
 // Removes package and validator files in the cache directory whose last write is more
-// than seven days old. Listing errors propagate as std::filesystem::filesystem_error
-// naming "directory_iterator::directory_iterator" or "directory_iterator::operator++";
+// than seven days old. Listing errors propagate as FileSystemError naming
+// "directory_iterator::directory_iterator" or "directory_iterator::operator++";
 // a failed removal is ignored.
 void PrunePayloadCache(const std::wstring& cacheDirectory);
 

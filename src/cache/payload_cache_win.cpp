@@ -5,15 +5,13 @@
 #include <sddl.h>
 #include <shlobj.h>
 
-#include <filesystem>
-#include <fstream>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "cache/file_digest.h"
 #include "core/event_log.h"
 #include "platform/errors.h"
+#include "platform/file_system.h"
 #include "platform/text.h"
 #include "platform/unique_handle.h"
 
@@ -21,7 +19,8 @@ namespace tavro::cache {
 
 namespace {
 
-namespace fs = std::filesystem;
+// The longest validator file read back.
+constexpr std::size_t kMaxValidatorBytes = 65536;
 
 // Seven days in FILETIME units (100 ns).
 constexpr std::int64_t kPruneAge = 6048000000000;
@@ -38,8 +37,9 @@ bool IsReparsePoint(DWORD attributes) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
-void PruneEntry(const fs::path& path, std::int64_t now) {
-    if (!IsPrunableCacheName(path.filename().wstring())) return;
+void PruneEntry(const std::wstring& folder, const std::wstring& name, std::int64_t now) {
+    if (!IsPrunableCacheName(name)) return;
+    const std::wstring path = JoinPath(folder, name);
 
     // One query gives both; a reparse point reports its own data, and it is skipped
     // anyway, so the time compared is always that of a plain file.
@@ -47,10 +47,7 @@ void PruneEntry(const fs::path& path, std::int64_t now) {
     if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return;
     if (IsReparsePoint(data.dwFileAttributes)) return;
 
-    if (now - FileTimeValue(data.ftLastWriteTime) > kPruneAge) {
-        std::error_code ignored;
-        fs::remove(path, ignored);
-    }
+    if (now - FileTimeValue(data.ftLastWriteTime) > kPruneAge) RemoveFile(path);
 }
 
 }  // namespace
@@ -87,7 +84,7 @@ std::wstring OpenPayloadCache() {
     // The shell's string is ours to free even when the lookup fails.
     UniqueCoTaskMemory folder(rawFolder);
     if (FAILED(located) || rawFolder == nullptr) Fail("Cannot locate cache");
-    const std::wstring path = (fs::path(rawFolder) / L"TavroInstaller").wstring();
+    const std::wstring path = JoinPath(rawFolder, L"TavroInstaller");
     folder.reset();
 
     UniqueLocalMemory descriptor = CacheDirectorySecurity();
@@ -116,20 +113,10 @@ bool IsPrunableCacheName(std::wstring_view name) {
 }
 
 void PrunePayloadCache(const std::wstring& cacheDirectory) {
-    const fs::path directory(cacheDirectory);
-    std::error_code error;
-    fs::directory_iterator entry(directory, error);
-    if (error) throw fs::filesystem_error("directory_iterator::directory_iterator", directory, error);
-
     FILETIME nowTime{};
     GetSystemTimeAsFileTime(&nowTime);
     const std::int64_t now = FileTimeValue(nowTime);
-
-    for (const fs::directory_iterator end; entry != end;) {
-        PruneEntry(entry->path(), now);
-        entry.increment(error);
-        if (error) throw fs::filesystem_error("directory_iterator::operator++", directory, error);
-    }
+    ForEachDirectoryEntry(cacheDirectory, [&](const std::wstring& name) { PruneEntry(cacheDirectory, name, now); });
 }
 
 std::wstring PackageFileName(std::wstring_view sha512Hex) {
@@ -142,7 +129,7 @@ std::wstring ValidatorFileName(std::wstring_view packageFile) {
 
 CachedPackage OpenCachedPackage(const std::wstring& cacheDirectory, std::wstring_view sha512Hex) {
     CachedPackage package;
-    package.path = (fs::path(cacheDirectory) / PackageFileName(sha512Hex)).wstring();
+    package.path = JoinPath(cacheDirectory, PackageFileName(sha512Hex));
 
     // Checked before the open: CreateFileW would follow a link to wherever it points.
     if (IsReparsePoint(GetFileAttributesW(package.path.c_str()))) Fail("Unsafe cache file");
@@ -174,16 +161,18 @@ void ResetPackageForDownload(CachedPackage& package, std::uint64_t expectedSize)
 }
 
 std::wstring ReadValidator(const std::wstring& validatorPath) {
-    std::ifstream file{fs::path(validatorPath)};
-    std::string line;
-    std::getline(file, line);
+    std::string bytes;
+    // Any server's tag fits; a file beyond this is not one that this installer wrote.
+    if (!ReadFileBytes(validatorPath, bytes, kMaxValidatorBytes)) return {};
+    // Text mode would have dropped the carriage return of a CR LF line end.
+    std::string line = bytes.substr(0, bytes.find('\n'));
+    if (!line.empty() && line.back() == '\r') line.pop_back();
     return Utf8ToWide(line);
 }
 
 void WriteValidator(const std::wstring& validatorPath, std::wstring_view entityTag) {
-    // Binary, so the tag is stored byte for byte whatever it holds.
-    std::ofstream file(fs::path(validatorPath), std::ios::binary | std::ios::trunc);
-    file << WideToUtf8(entityTag);
+    // Byte for byte, whatever the tag holds.
+    WriteFileBytes(validatorPath, WideToUtf8(entityTag));
 }
 
 UniqueFile LockVerifiedPackage(CachedPackage& package) {
@@ -196,13 +185,10 @@ UniqueFile LockVerifiedPackage(CachedPackage& package) {
 }
 
 bool RemoveCachedPackage(const std::wstring& packagePath) {
-    // Both removals are attempted even when the first fails; fs::remove reports an
-    // absent file as no error.
-    std::error_code packageError;
-    fs::remove(fs::path(packagePath), packageError);
-    std::error_code validatorError;
-    fs::remove(fs::path(ValidatorFileName(packagePath)), validatorError);
-    return !packageError && !validatorError;
+    // Both removals are attempted even when the first fails.
+    const bool packageGone = RemoveFile(packagePath);
+    const bool validatorGone = RemoveFile(ValidatorFileName(packagePath));
+    return packageGone && validatorGone;
 }
 
 }  // namespace tavro::cache

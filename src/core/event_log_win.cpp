@@ -6,11 +6,11 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 
 #include "cache/payload_cache.h"
 #include "core/event_line.h"
+#include "platform/file_system.h"
 #include "platform/unique_handle.h"
 #include "platform/win_handles.h"
 
@@ -18,10 +18,8 @@ namespace tavro {
 
 namespace {
 
-namespace fs = std::filesystem;
-
 // A journal above this size is started afresh before the next append.
-constexpr std::uintmax_t kJournalSizeLimit = 1000000;
+constexpr std::uint64_t kJournalSizeLimit = 1000000;
 
 struct CrtDescriptorTraits {
     using Handle = int;
@@ -74,7 +72,7 @@ private:
 // size it saw, and two processes appending at once overwrite each other's lines. The
 // exclusive lock closes that gap on both. Reading access is there because LockFileEx
 // refuses a handle that can neither read nor write data.
-void AppendLine(const fs::path& path, const std::string& line) {
+void AppendLine(const std::wstring& path, const std::string& line) {
     UniqueFile file(CreateFileW(path.c_str(), FILE_READ_DATA | FILE_APPEND_DATA | SYNCHRONIZE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -111,13 +109,16 @@ std::int64_t CurrentUnixMillis() {
 void WriteEvent(const char* name) noexcept {
     if (name == nullptr) return;
     try {
-        const fs::path path = fs::path(cache::OpenPayloadCache()) / L"events.jsonl";
+        const std::wstring path = JoinPath(cache::OpenPayloadCache(), L"events.jsonl");
 
         // A junction or link here could redirect the append or the deletion elsewhere.
-        const DWORD attributes = GetFileAttributesW(path.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return;
-
-        if (fs::exists(path) && fs::file_size(path) > kJournalSizeLimit) fs::remove(path);
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return;
+            const std::uint64_t size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+            // A journal that cannot be started afresh loses the event instead of growing.
+            if (size > kJournalSizeLimit && !RemoveFile(path)) return;
+        }
 
         AppendLine(path, FormatEventLine(name, CurrentUnixMillis()));
     } catch (...) {

@@ -6,16 +6,13 @@
 
 #include <cwctype>
 #include <exception>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <system_error>
 
 #include "cache/payload_cache.h"
 #include "core/event_log.h"
 #include "json/json.h"
 #include "launch/launch_receipt.h"
 #include "platform/errors.h"
+#include "platform/file_system.h"
 #include "platform/text.h"
 #include "platform/win_handles.h"
 #include "ui/localized_strings.h"
@@ -28,12 +25,12 @@ namespace tavro::launch {
 
 namespace {
 
-namespace fs = std::filesystem;
-
 constexpr wchar_t kSessionSwitch[] = L"--tavro-installer-session=";
 constexpr int kPolls = 25;
 constexpr DWORD kPollInterval = 200;
 constexpr std::int64_t kRequestLifetimeMs = 600000;
+// A receipt is a few hundred bytes; anything longer than this is no answer of the application.
+constexpr std::size_t kMaxReceiptBytes = 65536;
 
 std::wstring NewLaunchId() {
     GUID guid{};
@@ -45,12 +42,9 @@ std::wstring NewLaunchId() {
     return id;
 }
 
-fs::path ReceiptFolder() {
-    const fs::path folder = fs::path(cache::OpenPayloadCache()) / L"receipts";
-    // With an error code, so the failure names the operation rather than the library's wording.
-    std::error_code error;
-    fs::create_directories(folder, error);
-    if (error) throw fs::filesystem_error("create_directories", folder, error);
+std::wstring ReceiptFolder() {
+    const std::wstring folder = JoinPath(cache::OpenPayloadCache(), L"receipts");
+    CreateDirectories(folder);
     const DWORD attributes = GetFileAttributesW(folder.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         Fail("Unsafe receipt directory");
@@ -58,16 +52,12 @@ fs::path ReceiptFolder() {
     return folder;
 }
 
-void WriteRequest(const fs::path& path, const std::wstring& id) {
+void WriteRequest(const std::wstring& path, const std::wstring& id) {
     json::JsonObject request;
     request.SetNamedValue(L"sessionId", json::JsonValue::CreateStringValue(id));
     request.SetNamedValue(L"expiresAt",
                           json::JsonValue::CreateNumberValue(static_cast<double>(CurrentUnixMillis() + kRequestLifetimeMs)));
-    const std::string text = WideToUtf8(request.Stringify());
-    std::ofstream file(path, std::ios::out | std::ios::binary | std::ios::trunc);
-    file.write(text.data(), static_cast<std::streamsize>(text.size()));
-    file.close();
-    if (!file) Fail("Cannot create launch request");
+    if (!WriteFileBytes(path, WideToUtf8(request.Stringify()))) Fail("Cannot create launch request");
 }
 
 void Start(const std::wstring& executable, const std::wstring& id) {
@@ -88,9 +78,8 @@ void Start(const std::wstring& executable, const std::wstring& id) {
 
 bool ReceiptConfirmsLaunch(const std::wstring& receipt, const std::wstring& id, const std::wstring& executable) {
     try {
-        std::ifstream file(fs::path(receipt), std::ios::in | std::ios::binary);
-        const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-        if (!file && !file.eof()) return false;
+        std::string bytes;
+        if (!ReadFileBytes(receipt, bytes, kMaxReceiptBytes)) return false;
         return ReceiptTextConfirmsLaunch(bytes, id, executable, verify::ReadApplicationVersion(executable));
     } catch (const std::exception&) {
         return false;  // unreadable, or the executable has no version to compare
@@ -100,9 +89,9 @@ bool ReceiptConfirmsLaunch(const std::wstring& receipt, const std::wstring& id, 
 bool LaunchWithHandshake(const std::wstring& executable) {
     verify::VerifyPublisherSignature(executable);
     const std::wstring id = NewLaunchId();
-    const fs::path folder = ReceiptFolder();
-    const fs::path requestPath = folder / (id + L".request.json");
-    const fs::path receiptPath = folder / (id + L".receipt.json");
+    const std::wstring folder = ReceiptFolder();
+    const std::wstring requestPath = JoinPath(folder, id + L".request.json");
+    const std::wstring receiptPath = JoinPath(folder, id + L".receipt.json");
 
     WriteRequest(requestPath, id);
     Start(executable, id);
@@ -110,11 +99,8 @@ bool LaunchWithHandshake(const std::wstring& executable) {
 
     bool confirmed = false;
     for (int poll = 0; poll < kPolls && !confirmed; ++poll) {
-        std::error_code error;
-        const fs::file_status status = fs::status(receiptPath, error);
-        // A not-found error only means the receipt is not there yet.
-        if (error && status.type() != fs::file_type::not_found) throw fs::filesystem_error("status", receiptPath, error);
-        if (fs::is_regular_file(status) && ReceiptConfirmsLaunch(receiptPath.wstring(), id, executable)) {
+        // Not found only means that the receipt is not there yet.
+        if (QueryFileKind(receiptPath) == FileKind::Regular && ReceiptConfirmsLaunch(receiptPath, id, executable)) {
             confirmed = true;
             break;
         }
@@ -123,9 +109,8 @@ bool LaunchWithHandshake(const std::wstring& executable) {
         // the start every launched process is "running", even one that is about to fail.
         confirmed = verify::IsProcessRunningFromPath(executable);
     }
-    std::error_code ignored;
-    fs::remove(requestPath, ignored);
-    fs::remove(receiptPath, ignored);
+    RemoveFile(requestPath);
+    RemoveFile(receiptPath);
     WriteEvent(confirmed ? "app_launch_confirmed" : "app_launch_unconfirmed");
     ui::PostStatusUpdate(ui::LookupText(L"desktop_installer_installed"), L"", -1);
     return confirmed;

@@ -5,10 +5,10 @@
 #include <shlwapi.h>
 
 #include <exception>
-#include <filesystem>
 #include <vector>
 
 #include "core/event_log.h"
+#include "platform/file_system.h"
 #include "platform/unique_handle.h"
 #include "platform/win_handles.h"
 #include "verify/path_normalize.h"
@@ -47,7 +47,7 @@ std::wstring ReadRegistryString(HKEY key, const wchar_t* name) {
 }
 
 std::wstring JoinExecutable(const std::wstring& folder) {
-    return (std::filesystem::path(folder) / kExecutableName).wstring();
+    return JoinPath(folder, kExecutableName);
 }
 
 std::wstring IconPath(const std::wstring& iconLocation) {

@@ -15,6 +15,7 @@
 
 #include "cache/file_digest.h"
 #include "cache/local_app_data_override.h"
+#include "platform/file_system.h"
 #include "platform/text.h"
 #include "platform/win_handles.h"
 
@@ -370,7 +371,7 @@ TEST_F(PayloadCacheTest, PruneOfAMissingDirectoryFailsWithTheListingOperation) {
     try {
         PrunePayloadCache(Folder().Root() + L"\\missing");
         ADD_FAILURE() << "no failure";
-    } catch (const std::filesystem::filesystem_error& error) {
+    } catch (const FileSystemError& error) {
         EXPECT_NE(std::string(error.what()).find("directory_iterator::directory_iterator"), std::string::npos)
             << error.what();
     }
