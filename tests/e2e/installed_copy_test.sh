@@ -8,7 +8,11 @@
 #   - with the genuine file back, a plain start hands over: Tavro.exe gets the session
 #     switch, the installer shows nothing and exits 0, and the journal ends with
 #     installed_app_detected_at_startup and app_launch_confirmed (app_launch_unconfirmed
-#     for an application that exits at once).
+#     for an application that exits at once);
+#   - --ui-preview opens the window without looking for the installed copy;
+#   - when the hand-over fails at start (a file where the receipts folder belongs), the
+#     journal gains installed_app_detected_at_startup and installed_app_startup_launch_failed,
+#     and the window opens and starts an install run; closing it ends the program with 0.
 # Usage: installed_copy_test.sh <TavroInstaller.exe> <demo output dir> <dismiss_box.exe> <prefix>
 # The prefix is deleted and made afresh; a folder that this script did not create is
 # refused. Needs an X display (run under xvfb-run -a).
@@ -192,6 +196,68 @@ for mode in normal exit-at-once; do
   check "hand-over [$mode]: receipts folder empty" "" "$(ls -A "$receipts" 2>/dev/null)"
   note "hand-over [$mode]: installer returned after $took s"
 done
+
+# The installer's window: its X window id once it shows, empty after the time limit.
+window_of() {  # window_of <seconds>
+  for _ in $(seq 1 $(($1 * 5))); do
+    local id
+    id=$(xdotool search --onlyvisible --name '^Tavro Installer$' 2>/dev/null | head -n 1)
+    if [ -n "$id" ]; then echo "$id"; return 0; fi
+    sleep 0.2
+  done
+}
+
+# Closes the window as a person would (Alt+F4), once more if the first close only paused a
+# run, and sets closed_code to the installer's exit code. Not for a subshell: it waits
+# for the installer, a child of this shell.
+close_window() {  # close_window <window> <pid>
+  closed_code=open
+  for _ in 1 2 3; do
+    xdotool key --window "$1" alt+F4 2>/dev/null
+    for _ in $(seq 1 50); do
+      if ! kill -0 "$2" 2>/dev/null; then wait "$2"; closed_code=$?; return; fi
+      sleep 0.2
+    done
+  done
+  kill "$2" 2>/dev/null
+  wait "$2" 2>/dev/null
+}
+
+# 5. The window paths at start.
+log="$work/app-window.jsonl"
+before=$(events_joined)
+TAVRO_DEMO_APP_LOG="Z:$log" "$run" "$installer" --ui-preview >/dev/null 2>&1 &
+pid=$!
+window=$(window_of 60)
+check "preview: the window opens" yes "${window:+yes}"
+check "preview: the installed copy is not looked for" "$before" "$(events_joined)"
+close_window "$window" "$pid"
+check "preview: exit code after closing" 0 "$closed_code"
+check "preview: Tavro.exe not started" "" "$(app_starts "$log")"
+
+mkdir -p "$(dirname "$receipts")"
+rm -rf "$receipts"
+echo "in the way" >"$receipts"
+# The events after those of the earlier steps.
+count_before=$(events | grep -c .)
+new_events() { events | tail -n +"$((count_before + 1))" | paste -sd ' ' -; }
+"$run" "$installer" >/dev/null 2>&1 &
+pid=$!
+window=$(window_of 60)
+check "failed hand-over: the window opens" yes "${window:+yes}"
+# Until the window's first run has begun.
+for _ in $(seq 1 100); do
+  [[ " $(new_events) " == *" installer_opened "* ]] && break
+  sleep 0.2
+done
+# What the run does next depends on whether a channel is being served meanwhile.
+check "failed hand-over: journal" \
+  "installed_app_detected_at_startup installed_app_startup_launch_failed installer_opened" \
+  "$(new_events | cut -d ' ' -f 1-3)"
+close_window "$window" "$pid"
+check "failed hand-over: exit code after closing" 0 "$closed_code"
+rm -f "$receipts"
+note "window paths at start done"
 
 echo "$passed passed, $failures failed ($(elapsed "$t0") s)"
 [ "$failures" -eq 0 ]
