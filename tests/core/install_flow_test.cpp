@@ -870,6 +870,16 @@ TEST_F(InstallFlowTest, Scenarios) {
     }
 }
 
+// Posting to a null window would become a thread message that no window frees, and could
+// later reach a message loop as a stray WM_APP_STATUS.
+TEST(StatusPosts, WithoutAWindowNothingIsPosted) {
+    ui::SetMainWindow(nullptr);
+    ui::PostStatusUpdate(L"text", L"", 5);
+    EXPECT_FALSE(ui::PostToMainWindow(ui::WM_APP_SHOW_RETRY));
+    MSG message{};
+    EXPECT_FALSE(PeekMessageW(&message, reinterpret_cast<HWND>(-1), 0, 0, PM_REMOVE)) << message.message;
+}
+
 }  // namespace
 }  // namespace tavro::core
 
