@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace tavro::net {
@@ -17,9 +18,12 @@ inline constexpr std::uint64_t kFeedSizeLimit = 131072;
 // exactly expectedSize bytes in the file, stores the response's entity tag in
 // *validatorOut and returns an empty string. Posts download progress to the main
 // window (file mode only) and stops at the next chunk once cancellation is requested.
+// File mode calls `onValidator` with the entity tag once the response head has been
+// accepted and the file matches it, before any of the body is written.
 // Throws a runtime error with one of the download's messages.
 std::string FetchUrl(std::wstring url, HANDLE file, std::uint64_t expectedSize, std::wstring validator,
-                     std::wstring* validatorOut);
+                     std::wstring* validatorOut,
+                     const std::function<void(const std::wstring&)>& onValidator = nullptr);
 
 // The value of one response header, empty when the response has none; throws
 // "Cannot read HTTP headers" when a header whose size was reported cannot be read.

@@ -83,7 +83,7 @@ std::wstring ReadResponseHeader(void* request, DWORD header) {
 }
 
 std::string FetchUrl(std::wstring url, HANDLE file, std::uint64_t expectedSize, std::wstring validator,
-                     std::wstring* validatorOut) {
+                     std::wstring* validatorOut, const std::function<void(const std::wstring&)>& onValidator) {
     feed::CheckDownloadUrl(url);
     const bool fileMode = file != nullptr;
 
@@ -154,7 +154,9 @@ std::string FetchUrl(std::wstring url, HANDLE file, std::uint64_t expectedSize, 
     }
     if (fileMode) {
         if (!SeekTo(file, offset)) Fail("Cannot seek download");
-        if (validatorOut != nullptr) *validatorOut = ReadResponseHeader(request.get(), WINHTTP_QUERY_ETAG);
+        const std::wstring entityTag = ReadResponseHeader(request.get(), WINHTTP_QUERY_ETAG);
+        if (validatorOut != nullptr) *validatorOut = entityTag;
+        if (onValidator) onValidator(entityTag);
     }
 
     std::string body;
