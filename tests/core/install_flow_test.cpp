@@ -313,8 +313,8 @@ int RunChild(const std::wstring& outputFile) {
 // What a scenario expects of one run.
 struct Request {
     std::string path;
-    std::string range;    // "" absent; "partial": "bytes=<the cached size before the run>-"
-    std::string ifRange;  // "" absent; "validator": the validator file's content before the run
+    std::string range;    // "" absent; "partial": "bytes=<the cached size before the run>-"; "*" any
+    std::string ifRange;  // "" absent; "validator": the validator file's content before the run; "*" any
 };
 
 struct FlowRun {
@@ -339,7 +339,36 @@ struct Scenario {
     const char* name;
     std::function<void()> arrange;
     std::vector<FlowRun> runs;
+    bool smallDisk = false;  // LocalAppData on the small tmpfs of the fixture small_disk
 };
+
+// The small tmpfs, when the fixture could mount it.
+std::wstring SmallDisk() {
+    const std::wstring path = WindowsPath(Env("TAVRO_SMALL_DISK"));
+    ULARGE_INTEGER total{};
+    const bool small = !Env("TAVRO_SMALL_DISK").empty() &&
+                       GetDiskFreeSpaceExW((path + L"\\").c_str(), nullptr, &total, nullptr) &&
+                       total.QuadPart < (1ull << 30);
+    return small ? path : L"";
+}
+
+// Plays another program that fills the disk: writes zeros until at most `keepBytes` stay free.
+void FillDisk(const std::wstring& path, std::uint64_t keepBytes) {
+    const UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                      nullptr));
+    ASSERT_TRUE(file) << "cannot create " << WideToUtf8(path);
+    const std::wstring folder = path.substr(0, path.rfind(L'\\') + 1);
+    const std::string zeros(8 << 20, '\0');
+    for (;;) {
+        ULARGE_INTEGER available{};
+        ASSERT_TRUE(GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr));
+        if (available.QuadPart <= keepBytes) return;
+        const auto chunk = static_cast<DWORD>(std::min<std::uint64_t>(zeros.size(), available.QuadPart - keepBytes)) &
+                           ~DWORD{4095};
+        DWORD written = 0;
+        if (chunk == 0 || !WriteFile(file.get(), zeros.data(), chunk, &written, nullptr) || written != chunk) return;
+    }
+}
 
 class InstallFlowTest : public ::testing::Test {
 protected:
@@ -432,7 +461,17 @@ protected:
 
     void Play(const Scenario& scenario) {
         SCOPED_TRACE(scenario.name);
-        folder_.emplace();
+        if (scenario.smallDisk) {
+            // The test folder, and LocalAppData inside it, go where GetTempPathW points.
+            const std::wstring disk = SmallDisk() + L"\\";
+            wchar_t saved[MAX_PATH + 1] = {};
+            const DWORD length = GetEnvironmentVariableW(L"TMP", saved, MAX_PATH + 1);
+            SetEnvironmentVariableW(L"TMP", disk.c_str());
+            folder_.emplace();
+            SetEnvironmentVariableW(L"TMP", length > 0 ? saved : nullptr);
+        } else {
+            folder_.emplace();
+        }
         setupLog_ = folder_->Root() + L"\\setup-log.jsonl";
         SetEnvironmentVariableW(L"TAVRO_DEMO_SETUP_LOG", setupLog_.c_str());
         SetEnvironmentVariableW(L"TAVRO_DEMO_APP_LIFETIME_MS", L"1500");
@@ -515,8 +554,15 @@ protected:
             EXPECT_EQ(WideToUtf8(requests[i].path), expected.path);
             const std::string range = expected.range == "partial" ? "bytes=" + partial + "-" : expected.range;
             const std::string ifRange = expected.ifRange == "validator" ? validator : expected.ifRange;
-            EXPECT_EQ(WideToUtf8(requests[i].Header(L"Range").value_or(L"")), range);
-            EXPECT_EQ(WideToUtf8(requests[i].Header(L"If-Range").value_or(L"")), ifRange);
+            const std::pair<const wchar_t*, const std::string*> headers[] = {{L"Range", &range}, {L"If-Range", &ifRange}};
+            for (const auto& [name, value] : headers) {
+                const std::optional<std::wstring> sent = requests[i].Header(name);
+                if (*value == "*") {
+                    EXPECT_TRUE(sent && !sent->empty()) << WideToUtf8(name);
+                } else {
+                    EXPECT_EQ(WideToUtf8(sent.value_or(L"")), *value) << WideToUtf8(name);
+                }
+            }
         }
 
         const bool packageThere = GetFileAttributesW(packageFile_.c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -553,6 +599,28 @@ protected:
         return posted;
     }
 
+    // An installer process killed part-way: a child run under `script`, ended with
+    // TerminateProcess as soon as `reached` holds. It leaves whatever a crash would.
+    void KillChildRunWhen(const std::string& script, const std::function<bool()>& reached) {
+        channel_.Script(script);
+        const UniqueKernelHandle child = StartChildRun(folder_->Root() + L"\\killed.txt");
+        ASSERT_TRUE(child);
+        const auto deadline = Clock::now() + std::chrono::seconds(60);
+        while (!reached() && Clock::now() < deadline && WaitForSingleObject(child.get(), 20) == WAIT_TIMEOUT) {
+        }
+        ASSERT_TRUE(reached()) << "the child run ended or stalled before the stage";
+        TerminateProcess(child.get(), 1);
+        std::printf("killed the child run with %llu package bytes cached\n",
+                    static_cast<unsigned long long>(PackageSize()));
+        WaitForSingleObject(child.get(), 10000);
+    }
+
+    std::uint64_t PackageSize() const {
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        if (!GetFileAttributesExW(packageFile_.c_str(), GetFileExInfoStandard, &data)) return 0;
+        return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    }
+
     // Starts the demo application from the build, not installed, for `lifetimeMs`.
     void StartRunningTavro(int lifetimeMs) {
         SetEnvironmentVariableW(L"TAVRO_DEMO_APP_LIFETIME_MS", std::to_wstring(lifetimeMs).c_str());
@@ -570,6 +638,7 @@ protected:
     Channel channel_;
     UniqueKernelHandle running_;
     UniqueKernelHandle second_;
+    bool diskFilled_ = false;
     std::optional<LocalAppDataOverride> folder_;
     std::wstring setupLog_;
     std::string packageName_;
@@ -822,6 +891,29 @@ TEST_F(InstallFlowTest, Scenarios) {
                EXPECT_EQ(seen, (std::vector<std::string>{"generic_error", "retry"}));
                second_.reset();
            }}}},
+        // A killed installer leaves its lock file, journal and partial package behind; the
+        // next start takes the lock and carries on from what was kept.
+        {"killed while reading the feed, then started again",
+         [&] { Publish("1.0.0", v100); },
+         {{.before = [this] {
+               KillChildRunWhen(R"([{"action":"serve","chunk_size":8,"delay_ms":200}])", [this] {
+                   const std::vector<std::string> journal = Journal();
+                   return std::find(journal.begin(), journal.end(), "installer_opened") != journal.end();
+               });
+           },
+           .events = kInstalled,
+           .statuses = {"checking", "verifying", "installing", "installed"},
+           .requests = {feed, {Pkg("1.0.0")}},
+           .installed = "1.0.0",
+           .setupRuns = 1}}},
+        {"killed during the download, then started again",
+         [&] { Publish("1.0.0", v100); },
+         {{.before = [this] { KillChildRunWhen(kFeedThenSlowPackage, [this] { return PackageSize() >= 65536; }); },
+           .events = kInstalled,
+           .statuses = {"checking", "verifying", "installing", "installed"},
+           .requests = {feed, {Pkg("1.0.0"), "partial", "validator"}},
+           .installed = "1.0.0",
+           .setupRuns = 1}}},
         {"Windows older than the release needs",
          [&] { Publish("1.0.0", v100); },
          {{.events = {"installer_opened", "manifest_resolved", "installer_failed"},
@@ -862,6 +954,45 @@ TEST_F(InstallFlowTest, Scenarios) {
                                .debugger = "Not enough disk space"}}});
     } else {
         std::printf("not enough disk space: skipped, this disk holds the largest package a feed may name\n");
+    }
+    if (!SmallDisk().empty()) {
+        const Request resumed{Pkg("1.0.0"), "*", "*"};
+        scenarios.push_back(
+            {"the disk fills during the download, then space is freed",
+             [&] {
+                 Publish("1.0.0", v100);
+                 diskFilled_ = false;
+             },
+             {{.script = R"([{"action":"serve"},{"action":"serve","chunk_size":65536,"delay_ms":250}])",
+               .tick = [this](FlowWindow&) {
+                   // Once the space check has passed and the package is on its way.
+                   if (!diskFilled_ && channel_.Requests().size() == 2) {
+                       diskFilled_ = true;
+                       FillDisk(folder_->Root() + L"\\filler", 256 * 1024);
+                   }
+               },
+               .events = kFailedAfterDownload,
+               .statuses = {"checking", "downloading", "generic_error"},
+               .retry = true,
+               .requests = {feed, {Pkg("1.0.0")}, resumed, resumed, resumed},
+               .packageKept = true,
+               .debugger = "Cannot write download",
+               .check = [this](const auto&, const auto&, const auto&) {
+                   const std::string kept = testing::ReadFile(packageFile_);
+                   std::printf("full disk: %zu of %zu bytes kept\n", kept.size(), packageBytes_.size());
+                   EXPECT_GT(kept.size(), 0u);
+                   EXPECT_LT(kept.size(), packageBytes_.size());
+                   EXPECT_TRUE(kept == packageBytes_.substr(0, kept.size())) << "the kept bytes are not the package's";
+               }},
+              {.before = [this] { EXPECT_TRUE(DeleteFileW((folder_->Root() + L"\\filler").c_str())); },
+               .events = kInstalled,
+               .statuses = {"checking", "verifying", "installing", "installed"},
+               .requests = {feed, {Pkg("1.0.0"), "partial", "validator"}},
+               .installed = "1.0.0",
+               .setupRuns = 1}},
+             true});
+    } else {
+        std::printf("full disk: skipped, no small tmpfs (the fixture small_disk mounts one as root)\n");
     }
     // TAVRO_FLOW_ONLY=<part of a name> plays only the matching scenarios.
     const std::string only = Env("TAVRO_FLOW_ONLY");
