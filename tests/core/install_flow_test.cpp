@@ -639,6 +639,7 @@ protected:
     UniqueKernelHandle running_;
     UniqueKernelHandle second_;
     bool diskFilled_ = false;
+    std::vector<DWORD> swapErrors_;  // what writing and renaming the package met during the setup
     std::optional<LocalAppDataOverride> folder_;
     std::wstring setupLog_;
     std::string packageName_;
@@ -817,6 +818,34 @@ TEST_F(InstallFlowTest, Scenarios) {
            .requests = {feed},
            .installed = "1.0.0",
            .setupRuns = 1}}},
+        {"package swapped while it is verified and run",
+         [&] {
+             Publish("1.0.0", v100);
+             swapErrors_.clear();
+         },
+         {{.env = {{L"TAVRO_DEMO_SETUP_DELAY_MS", L"1500"}},
+           .tick = [this](FlowWindow& window) {
+               const auto& posted = window.PostedSoFar();
+               const bool installing = std::any_of(posted.begin(), posted.end(), [](const Posted& item) {
+                   return item.kind == Posted::Status && KeyOf(item.text) == "installing";
+               });
+               if (!installing || !swapErrors_.empty()) return;
+               // What another process would do to put its own file in the package's place.
+               const UniqueFile writer(CreateFileW(packageFile_.c_str(), GENERIC_WRITE,
+                                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+               swapErrors_.push_back(writer ? 0 : GetLastError());
+               swapErrors_.push_back(MoveFileExW(packageFile_.c_str(), (packageFile_ + L".old").c_str(), 0) ? 0
+                                                                                                         : GetLastError());
+           },
+           .events = kInstalled,
+           .statuses = {"checking", "verifying", "installing", "installed"},
+           .requests = {feed, {Pkg("1.0.0")}},
+           .installed = "1.0.0",
+           .setupRuns = 1,
+           .check = [this](const auto&, const auto&, const auto&) {
+               EXPECT_EQ(swapErrors_, (std::vector<DWORD>{ERROR_SHARING_VIOLATION, ERROR_SHARING_VIOLATION}));
+           }}}},
         {"setup asks for a restart",
          [&] { Publish("1.0.0", v100); },
          {{.env = {{L"TAVRO_DEMO_SETUP_EXIT", L"3010"}},
