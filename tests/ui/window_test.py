@@ -251,4 +251,5 @@ def main():
     return 1 if failures else 0
 
 
-sys.exit(main())
+if __name__ == "__main__":  # tests/e2e imports the helpers
+    sys.exit(main())

@@ -1,0 +1,233 @@
+#!/usr/bin/env python3
+"""The hard cases through the real TavroInstaller.exe, driven as a person would (Alt+F4,
+Enter, a click on Retry) under Xvfb, against the channel server. Each case is judged by
+the journal, the server's recorded requests, the cache and the uninstall record.
+A prefix of its own (<build>/wineprefix-e2e); screenshots go to <build>/e2e-shots.
+usage: e2e_test.py INSTALLER DEMO_DIR [CASE...]
+"""
+import glob, json, os, shutil, subprocess, sys, time
+
+if os.environ.get("TAVRO_WINDOW_XVFB") != "1":
+    os.environ["TAVRO_WINDOW_XVFB"] = "1"
+    sys.exit(subprocess.call(["xvfb-run", "-a", "-s", "-screen 0 1280x1024x24", sys.executable] + sys.argv))
+
+EXE, DEMO = sys.argv[1:3]
+sys.argv[3:3] = ["", ""]  # the window module reads its own three program arguments
+sys.dont_write_bytecode = True  # no cache files in the source tree
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "ui"))
+import window_test as wt  # noqa: E402  (the screenshot, driving and journal helpers)
+from window_test import Shot, check, run, until  # noqa: E402
+
+sys.argv[3:5] = []
+wt.PREFIX, wt.SHOTS = os.path.join(wt.BUILD, "wineprefix-e2e"), os.path.join(wt.BUILD, "e2e-shots")
+os.environ["WINEPREFIX"] = wt.PREFIX
+WIN = os.path.join(wt.ROOT, "desktop", "win")
+UNINSTALL = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tavro"
+SLOW = {"action": "serve", "chunk_size": 16384, "delay_ms": 400, "times": 20}
+SETUP_LOG = os.path.join(wt.BUILD, "e2e-setup.jsonl")
+
+
+def local(*parts):
+    found = glob.glob(os.path.join(wt.PREFIX, "drive_c/users/*/AppData/Local", *parts))
+    return found[0] if found else None
+
+
+def journal():
+    return [json.loads(line)["event"] for line in wt.events().splitlines() if line.strip()]
+
+
+def package_requests(since):
+    lines = open(os.path.join(wt.STATE, "requests.jsonl")).read().splitlines()[since:]
+    records = [json.loads(line) for line in lines]
+    return [dict(r, headers=dict(r["headers"])) for r in records if "Tavro-Setup" in r["path"] or "tampered" in r["path"]]
+
+
+def requests_so_far():
+    path = os.path.join(wt.STATE, "requests.jsonl")
+    return len(open(path).read().splitlines()) if os.path.exists(path) else 0
+
+
+def partial():
+    files = [f for f in glob.glob(os.path.join(local("TavroInstaller") or "/nonexistent", "*.exe"))]
+    return (os.path.getsize(files[0]), open(files[0] + ".etag").read() if os.path.exists(files[0] + ".etag") else "") if files else (0, "")
+
+
+def installed(version="1.0.0"):
+    return version in run("wine", "reg", "query", UNINSTALL, "/v", "DisplayVersion")
+
+
+def windows(name="^Tavro Installer$"):
+    return run("xdotool", "search", "--onlyvisible", "--name", name).split()
+
+
+def setup_runs():
+    return [json.loads(line)["exitCode"] for line in open(SETUP_LOG)] if os.path.exists(SETUP_LOG) else []
+
+
+def done(case, w, seconds=90, version="1.0.0"):
+    code = w.exit_code(seconds)
+    check(case, "installs and closes with 0", code == 0 and "install_succeeded" in journal(), (code, journal()[-4:]))
+    check(case, "uninstall record", installed(version))
+
+
+def fresh_then_handover(case, w):
+    done(case, w)
+    before = journal().count("app_launch_confirmed")
+    second, seen = subprocess.Popen(["wine", EXE]), []  # with Tavro installed: hand-over, no window
+    until(lambda: seen.extend(windows()) or second.poll() is not None, 30)
+    check(case, "second start hands over without a window", second.wait(10) == 0 and not seen, seen)
+    check(case, "journal of the hand-over", journal()[-2:] == ["installed_app_detected_at_startup", "app_launch_confirmed"]
+          and journal().count("app_launch_confirmed") == before + 1, journal()[-3:])
+
+
+def killed_download(case, w):
+    check(case, "download under way", until(lambda: partial()[0] > 65536, 60))
+    run("wineserver", "-k")  # the whole prefix at once, as a crash or a power loss would
+    w.proc.wait(10)
+    size, tag = partial()
+    check(case, "partial file and its validator survive the kill", size > 0 and tag, (size, tag))
+    since = requests_so_far()
+    wt.channel([])
+    done(case, wt.Window())
+    resumed = package_requests(since)
+    head = resumed[0]["headers"] if resumed else {}
+    print("     resume request: Range %s, If-Range %s" % (head.get("Range"), head.get("If-Range")))
+    check(case, "one request resumes from the partial file with If-Range", len(resumed) == 1 and
+          head.get("Range") == "bytes=%d-" % size and head.get("If-Range") == tag, resumed)
+    check(case, "no failed run in between", "installer_failed" not in journal())
+
+
+def close_then_enter(case, w):
+    check(case, "download shows its percentage", w.shot(case, Shot.label, 60))
+    w.send("alt+F4")
+    saving = w.shot(case + "-saving", lambda s: not s.label(), 5)
+    paused = w.shot(case + "-paused", Shot.button, 30)
+    check(case, "saving text, then the paused text with Retry", saving and paused and
+          paused.count(36, 521, 596, 545) != saving.count(36, 521, 596, 545))
+    check(case, "journal says cancelled", until(lambda: journal()[-1:] == ["cancelled"], 5), journal()[-3:])
+    size, tag = partial()
+    since = requests_so_far()
+    wt.channel([])
+    w.send("Return")
+    done(case, w)
+    resumed = package_requests(since)
+    print("     resume request after Enter: Range %s" % (resumed[0]["headers"].get("Range") if resumed else None))
+    check(case, "Enter resumes with a range request", len(resumed) == 1 and
+          resumed[0]["headers"].get("Range") == "bytes=%d-" % size and resumed[0]["headers"].get("If-Range") == tag, resumed)
+
+
+def tavro_running(case, w):
+    check(case, "the running-error text with Retry", w.shot(case, Shot.button, 90) and
+          journal()[-2:] == ["payload_verified", "installer_failed"], journal()[-3:])
+    app = (windows("^Tavro$") or [""])[0]  # under the installer's window: brought forward, clicked, closed
+    run("xdotool", "windowraise", app, "mousemove", "--window", app, "20", "20", "click", "1")
+    run("xdotool", "key", "--window", app, "alt+F4")
+    check(case, "Tavro exits", until(lambda: not windows("^Tavro$"), 15))
+    since = requests_so_far()
+    w.click_retry()
+    done(case, w)
+    check(case, "installed without downloading again", package_requests(since) == [])
+
+
+def two_at_once(case, w):
+    other = wt.Window()
+    other.id = (until(lambda: [i for i in windows() if i != w.id], 30) or [""])[0]
+    first_done = w.exit_code(90)
+    check(case, "one installs", first_done == 0 and installed())
+    shot = other.shot(case + "-second", Shot.button, 20)
+    check(case, "the other shows the generic text with Retry", shot and journal().count("installer_failed") == 1)
+    other.send("alt+F4")
+    check(case, "and closes on request", other.exit_code(10) == 0)
+
+
+def gaps_503(case, w):
+    since = requests_so_far()
+    done(case, w)
+    times = [r["time"] for r in package_requests(since)]
+    gaps = [round(b - a, 2) for a, b in zip(times, times[1:])]
+    print("     package requests %d, gaps %s s" % (len(times), gaps))
+    check(case, "gaps of at least 1 s and 2 s", len(gaps) == 2 and gaps[0] >= 1 and gaps[1] >= 2, gaps)
+
+
+def cancelled_setup(case, w):
+    check(case, "1602: Retry offered", w.shot(case, Shot.button, 90) and setup_runs() == [1602], setup_runs())
+    since = requests_so_far()
+    w.click_retry()
+    check(case, "Retry runs the cached setup again without downloading",
+          until(lambda: setup_runs() == [1602, 1602], 60) and package_requests(since) == [], setup_runs())
+    check(case, "still offers Retry, nothing installed", until(lambda: journal().count("installer_failed") == 2, 30)
+          and w.shot(case, Shot.button, 30) and not installed())
+    w.send("alt+F4")
+    check(case, "closes on request", w.exit_code(10) == 0)
+
+
+def restart_required(case, w):
+    done(case, w)
+    check(case, "the setup's 3010 reached the window", setup_runs() == [3010])
+
+
+def bad_digest(case, w):
+    check(case, "generic text and Retry", w.shot(case, Shot.button, 90))
+    check(case, "nothing run, journal ends with installer_failed", setup_runs() == [] and not installed() and
+          journal()[-1:] == ["installer_failed"], journal()[-3:])
+    w.send("alt+F4")
+    check(case, "closes on request", w.exit_code(10) == 0)
+
+
+def start_tavro():  # a copy that is not installed: an installed one would be handed over to
+    subprocess.Popen(["wine", os.path.join(DEMO, "1.0.0", "Tavro.exe")], env={**os.environ, "TAVRO_DEMO_APP_LIFETIME_MS": "120000"})
+    until(lambda: windows("^Tavro$"), 30)
+
+
+BAD = [{"action": "serve"}, {"action": "serve", "file": "desktop/win/tampered.exe"}]
+CASES = [  # name, the channel's script, the installer's environment, what is done first, the check
+    ("fresh-then-handover", [], {}, None, fresh_then_handover),
+    ("killed-mid-download", [{"action": "serve"}, SLOW], {}, None, killed_download),
+    ("close-then-enter", [{"action": "serve"}, SLOW], {}, None, close_then_enter),
+    ("tavro-running", [], {}, start_tavro, tavro_running),
+    ("two-at-once", [{"action": "serve"}, dict(SLOW, delay_ms=100)], {}, None, two_at_once),
+    ("503-twice", [{"action": "serve"}, {"action": "status", "status": 503, "times": 2}], {}, None, gaps_503),
+    ("setup-1602", [], {"TAVRO_DEMO_SETUP_EXIT": "1602"}, None, cancelled_setup),
+    ("setup-3010", [], {"TAVRO_DEMO_SETUP_EXIT": "3010"}, None, restart_required),
+    ("digest-mismatch", BAD, {}, None, bad_digest),
+]
+
+
+def main():
+    os.makedirs(wt.SHOTS, exist_ok=True)
+    run(os.path.join(wt.SOURCE, "cmake", "wine-run.sh"), "cmd", "/c", "exit")  # makes the prefix once
+    run("wineserver", "-k")
+    for font in ("tahoma.ttf", "tahomabd.ttf", "marlett.ttf"):
+        shutil.copy("/usr/share/wine/fonts/" + font, os.path.join(wt.PREFIX, "drive_c/windows/Fonts"))
+    run("wine", "reg", "add", r"HKCU\Software\Wine\WineDbg", "/v", "ShowCrashDialog", "/t", "REG_DWORD", "/d", "0", "/f")
+    os.makedirs(WIN, exist_ok=True)
+    for f in glob.glob(os.path.join(DEMO, "1.0.0/channel/desktop/win/*")):
+        shutil.copy(f, WIN)
+    shutil.copy(os.path.join(DEMO, "fixtures/tampered/Tavro-Setup-1.0.0.exe"), os.path.join(WIN, "tampered.exe"))
+    os.environ.update(TAVRO_DEMO_APP_LIFETIME_MS="3000", TAVRO_DEMO_SETUP_LOG="Z:" + SETUP_LOG.replace("/", "\\"))
+    for name, script, env, before, test in CASES:
+        if sys.argv[3:] and name not in sys.argv[3:]:
+            continue
+        run("wineserver", "-k")
+        run("wine", "reg", "delete", UNINSTALL, "/f")
+        for folder in ("TavroInstaller", "Programs/Tavro"):
+            shutil.rmtree(local(folder) or "/nonexistent", ignore_errors=True)
+        if os.path.exists(SETUP_LOG):
+            os.remove(SETUP_LOG)
+        if before:
+            before()
+        wt.channel(script)
+        w = wt.Window(env=env)
+        try:
+            check(name, "window appears", w.id)
+            test(name, w)
+        finally:
+            if w.exit_code(0) is None:
+                w.proc.kill()
+    wt.channel([])
+    run("wineserver", "-k")
+    print("%d failed" % len(wt.failures))
+    return 1 if wt.failures else 0
+
+
+sys.exit(main())
