@@ -34,13 +34,12 @@ if [ "${1:-}" = --feed-check ]; then
   cat "$feed"
   set +e
   # A start-up failure shows a message box: without a display, a virtual one and a time limit.
-  if [ -n "${DISPLAY:-}" ]; then
-    timeout 300 env TAVRO_BUILD_DIR="$build" cmake/wine-run.sh "$exe" --verify-feed "Z:${feed//\//\\}"
-  else
-    timeout 300 xvfb-run -a env TAVRO_BUILD_DIR="$build" cmake/wine-run.sh "$exe" --verify-feed "Z:${feed//\//\\}"
-  fi
+  # Wine is stopped before a virtual display goes away, or its processes complain.
+  export WINEPREFIX=$build/wineprefix TAVRO_BUILD_DIR=$build
+  # shellcheck disable=SC2016  # expanded by the inner bash
+  check=(bash -c 'cmake/wine-run.sh "$@"; code=$?; wineserver -k 2>/dev/null; exit $code' _ "$exe" --verify-feed "Z:${feed//\//\\}")
+  if [ -n "${DISPLAY:-}" ]; then timeout 300 "${check[@]}"; else timeout 300 xvfb-run -a "${check[@]}"; fi
   code=$?
-  WINEPREFIX="$build/wineprefix" wineserver -k 2>/dev/null
   echo "exit code: $code (0: accepted; 1: refused, the install would stop here)"
   exit "$code"
 fi
