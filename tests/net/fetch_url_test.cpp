@@ -273,6 +273,10 @@ TEST_F(FetchUrlTest, MemoryModeLimitsAndStatuses) {
     const Scenario scenarios[] = {
         {"exactly at the limit", L"https://localhost/desktop/win/limit.yml", "[]", "", 131072},
         {"one byte over the limit", L"https://localhost/desktop/win/over.yml", "[]", "Response exceeds expected size", 0},
+        // No length announced and a gigabyte behind the feed: the read stops at the limit.
+        {"endless body", L"https://localhost/desktop/win/limit.yml",
+         R"([{"action":"serve","content_length":null,"extra_bytes":1073741824,"close":"reset"}])",
+         "Response exceeds expected size", 0},
         {"partial answer", L"https://localhost/desktop/win/limit.yml", R"([{"action":"serve","status":206}])",
          "Unexpected partial manifest", 0},
         {"server busy", L"https://localhost/desktop/win/limit.yml", R"([{"action":"status","status":429}])",
