@@ -1,11 +1,9 @@
 #include "feed/base64.h"
 
-#include <windows.h>
-#include <wincrypt.h>
-
 #include <climits>
 
 #include "platform/errors.h"
+#include "platform/system_functions.h"
 
 namespace tavro::feed {
 
@@ -14,12 +12,13 @@ std::vector<std::uint8_t> DecodeBase64(std::wstring_view text) {
     const auto length = static_cast<DWORD>(text.size());
     // A length of 0 means "read to the NUL", so an empty text must point at one.
     const wchar_t* const source = text.empty() ? L"" : text.data();
+    const auto decode = Crypt32().CryptStringToBinaryW;
     DWORD size = 0;
-    if (!CryptStringToBinaryW(source, length, CRYPT_STRING_BASE64, nullptr, &size, nullptr, nullptr)) {
+    if (!decode(source, length, CRYPT_STRING_BASE64, nullptr, &size, nullptr, nullptr)) {
         Fail("Invalid base64");
     }
     std::vector<std::uint8_t> bytes(size);
-    if (!CryptStringToBinaryW(source, length, CRYPT_STRING_BASE64, bytes.data(), &size, nullptr,
+    if (!decode(source, length, CRYPT_STRING_BASE64, bytes.data(), &size, nullptr,
                               nullptr)) {
         Fail("Invalid base64");
     }

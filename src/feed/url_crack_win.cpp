@@ -1,7 +1,6 @@
 #include "feed/url_crack.h"
 
-#include <windows.h>
-#include <winhttp.h>
+#include "platform/system_functions.h"
 
 namespace tavro::feed {
 
@@ -16,7 +15,7 @@ std::optional<CrackedUrl> CrackUrl(std::wstring_view url) {
     parts.dwPasswordLength = static_cast<DWORD>(-1);
     parts.dwUrlPathLength = static_cast<DWORD>(-1);
     parts.dwExtraInfoLength = static_cast<DWORD>(-1);
-    if (!WinHttpCrackUrl(text.c_str(), 0, 0, &parts)) return std::nullopt;
+    if (!WinHttp().CrackUrl(text.c_str(), 0, 0, &parts)) return std::nullopt;
 
     const auto piece = [](const wchar_t* start, DWORD length) {
         return start != nullptr ? std::wstring(start, length) : std::wstring();

@@ -1,6 +1,5 @@
 #include "ui/installer_window.h"
 
-#include <dwmapi.h>
 #include <objidl.h>  // before gdiplus.h (through media.h): the lean Windows headers leave out PROPID
 
 #include <memory>
@@ -12,6 +11,7 @@
 #include "core/install_flow.h"
 #include "core/process_state.h"
 #include "platform/errors.h"
+#include "platform/system_functions.h"
 #include "ui/localized_strings.h"
 #include "ui/media.h"
 #include "ui/page_layout.h"
@@ -248,7 +248,11 @@ HWND CreateInstallerWindow(HINSTANCE instance, int showCommand) {
     if (state.window == nullptr) Fail("Cannot create installer window");
     SetMainWindow(state.window);
     const DWORD corners = kRoundCorners;
-    DwmSetWindowAttribute(state.window, kCornerPreference, &corners, sizeof(corners));
+    try {
+        Dwm().DwmSetWindowAttribute(state.window, kCornerPreference, &corners, sizeof(corners));
+    } catch (const PlatformError&) {
+        // Square corners: the window works the same without the window manager's help.
+    }
 
     state.button = CreateWindowExW(0, L"BUTTON", LookupText(L"common_retry").c_str(),
                                    WS_CHILD | WS_TABSTOP | BS_OWNERDRAW, 0, 0, 0, 0, state.window,

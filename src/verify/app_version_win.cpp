@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/errors.h"
+#include "platform/system_functions.h"
 
 namespace tavro::verify {
 
@@ -17,19 +18,20 @@ static_assert(sizeof(VS_FIXEDFILEINFO) == kFixedFileInfoSize);
 }  // namespace
 
 std::wstring ReadApplicationVersion(const std::wstring& path) {
+    const VersionFunctions& version = VersionDll();
     DWORD ignored = 0;
     // Zero both for a file without a version resource and for one that cannot be opened.
-    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    const DWORD size = version.GetFileVersionInfoSizeW(path.c_str(), &ignored);
     if (size == 0) Fail("Missing application version");
 
     std::vector<BYTE> block(size);
-    if (!GetFileVersionInfoW(path.c_str(), 0, size, block.data())) {
+    if (!version.GetFileVersionInfoW(path.c_str(), 0, size, block.data())) {
         Fail("Cannot read application version");
     }
 
     void* root = nullptr;
     UINT rootLength = 0;
-    if (!VerQueryValueW(block.data(), L"\\", &root, &rootLength) || root == nullptr ||
+    if (!version.VerQueryValueW(block.data(), L"\\", &root, &rootLength) || root == nullptr ||
         rootLength < kFixedFileInfoSize) {
         Fail("Invalid version information");
     }

@@ -8,6 +8,7 @@
 #include "app/installer_config.h"
 #include "cache/lower_hex.h"
 #include "platform/errors.h"
+#include "platform/system_functions.h"
 
 namespace tavro::verify {
 
@@ -26,11 +27,11 @@ public:
         data_.dwUnionChoice = WTD_CHOICE_FILE;
         data_.pFile = &file_;
         data_.dwStateAction = WTD_STATEACTION_VERIFY;
-        result_ = WinVerifyTrust(nullptr, &action_, &data_);
+        result_ = WinTrust().WinVerifyTrust(nullptr, &action_, &data_);
     }
     ~TrustVerification() {
         data_.dwStateAction = WTD_STATEACTION_CLOSE;
-        WinVerifyTrust(nullptr, &action_, &data_);
+        WinTrust().WinVerifyTrust(nullptr, &action_, &data_);
     }
     TrustVerification(const TrustVerification&) = delete;
     TrustVerification& operator=(const TrustVerification&) = delete;
@@ -47,15 +48,15 @@ private:
 
 // The SHA-256 fingerprint of the primary signer's certificate, or empty when there is none.
 std::wstring SignerFingerprint(HANDLE state) {
-    CRYPT_PROVIDER_DATA* const provider = WTHelperProvDataFromStateData(state);
+    CRYPT_PROVIDER_DATA* const provider = WinTrust().WTHelperProvDataFromStateData(state);
     if (provider == nullptr) return {};
-    CRYPT_PROVIDER_SGNR* const signer = WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0);
+    CRYPT_PROVIDER_SGNR* const signer = WinTrust().WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0);
     if (signer == nullptr || signer->csCertChain == 0 || signer->pasCertChain == nullptr) return {};
     const CERT_CONTEXT* const certificate = signer->pasCertChain[0].pCert;
     if (certificate == nullptr) return {};
     BYTE hash[64] = {};
     DWORD hashSize = sizeof hash;
-    if (!CryptHashCertificate2(L"SHA256", 0, nullptr, certificate->pbCertEncoded,
+    if (!Crypt32().CryptHashCertificate2(L"SHA256", 0, nullptr, certificate->pbCertEncoded,
                                certificate->cbCertEncoded, hash, &hashSize)) {
         return {};
     }

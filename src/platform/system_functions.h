@@ -1,0 +1,71 @@
+#pragma once
+
+#include <windows.h>
+#include <winhttp.h>
+#include <wincrypt.h>
+#include <wintrust.h>
+#include <dwmapi.h>
+
+namespace tavro {
+
+// The program imports at load time only DLLs that Windows lists as known DLLs, which the
+// loader never takes from the program's folder (a browser's Downloads folder, where any
+// planted DLL would otherwise run inside the installer). Every other DLL is loaded here,
+// from System32 only, the first time one of its calls is needed, and stays loaded until
+// the process ends. Each accessor throws PlatformError when its DLL or a call is missing.
+
+// WinHTTP: the download and the URL cracker.
+struct WinHttpFunctions {
+    decltype(&::WinHttpCloseHandle) CloseHandle;
+    decltype(&::WinHttpConnect) Connect;
+    decltype(&::WinHttpCrackUrl) CrackUrl;
+    decltype(&::WinHttpOpen) Open;
+    decltype(&::WinHttpOpenRequest) OpenRequest;
+    decltype(&::WinHttpQueryHeaders) QueryHeaders;
+    decltype(&::WinHttpReadData) ReadData;
+    decltype(&::WinHttpReceiveResponse) ReceiveResponse;
+    decltype(&::WinHttpSendRequest) SendRequest;
+    decltype(&::WinHttpSetOption) SetOption;
+    decltype(&::WinHttpSetStatusCallback) SetStatusCallback;
+    decltype(&::WinHttpSetTimeouts) SetTimeouts;
+};
+const WinHttpFunctions& WinHttp();
+
+// CryptoAPI's certificate and encoding calls (crypt32.dll; the hashing calls live in
+// advapi32, a known DLL).
+struct Crypt32Functions {
+    decltype(&::CryptHashCertificate2) CryptHashCertificate2;
+    decltype(&::CryptStringToBinaryW) CryptStringToBinaryW;
+};
+const Crypt32Functions& Crypt32();
+
+// WinTrust: Authenticode verification and its signer.
+struct WinTrustFunctions {
+    decltype(&::WinVerifyTrust) WinVerifyTrust;
+    decltype(&::WTHelperProvDataFromStateData) WTHelperProvDataFromStateData;
+    decltype(&::WTHelperGetProvSignerFromChain) WTHelperGetProvSignerFromChain;
+};
+const WinTrustFunctions& WinTrust();
+
+// Version resources of executables (version.dll).
+struct VersionFunctions {
+    decltype(&::GetFileVersionInfoSizeW) GetFileVersionInfoSizeW;
+    decltype(&::GetFileVersionInfoW) GetFileVersionInfoW;
+    decltype(&::VerQueryValueW) VerQueryValueW;
+};
+const VersionFunctions& VersionDll();
+
+// The Desktop Window Manager's window attributes (dwmapi.dll).
+struct DwmFunctions {
+    decltype(&::DwmSetWindowAttribute) DwmSetWindowAttribute;
+};
+const DwmFunctions& Dwm();
+
+// Loads from System32, for the rest of the process, the DLLs that system DLLs we use
+// load later by name on their own (GDI+ delay-loads the imaging codecs; the CryptoAPI
+// provider behind the file digest pulls in crypt32): each then finds its DLL already
+// loaded instead of searching for it, and Wine's searches of this kind do not keep to
+// SetDefaultDllDirectories. Best effort: a DLL that cannot be loaded is skipped.
+void PreloadDelayLoadedSystemDlls();
+
+}  // namespace tavro
