@@ -1,8 +1,7 @@
 #include "net/fetch_url.h"
 
-#include <winhttp.h>
-
 #include <chrono>
+#include <memory>
 #include <stdexcept>
 #include <vector>
 
@@ -10,6 +9,7 @@
 #include "feed/url_trust.h"
 #include "net/content_range.h"
 #include "platform/errors.h"
+#include "platform/system_functions.h"
 #include "platform/win_handles.h"
 #include "ui/localized_strings.h"
 #include "ui/status_update.h"
@@ -18,12 +18,74 @@ namespace tavro::net {
 
 namespace {
 
-using UniqueInternet = UniqueHandle<detail::ClosedBy<HINTERNET, &WinHttpCloseHandle>>;
+void CloseInternetHandle(HINTERNET handle) { WinHttp().CloseHandle(handle); }
+
+using UniqueInternet = UniqueHandle<detail::ClosedBy<HINTERNET, &CloseInternetHandle>>;
 
 constexpr wchar_t kUserAgent[] = L"TavroInstaller/1.0";
 constexpr DWORD kChunkSize = 65536;
 constexpr int kMaxRedirects = 5;
 constexpr auto kProgressInterval = std::chrono::milliseconds(200);
+constexpr DWORD kPauseCheckMs = 25;
+
+// One request's side of the asynchronous calls. A call that is still pending when the
+// user pauses keeps running inside WinHTTP after FetchUrl has given up on it (under Wine
+// until the receive time-out), and may still write into `buffer` and signal `completed`:
+// so the request handle owns this state, and it is freed only when WinHTTP reports that
+// handle closing, after its last callback.
+struct PendingCall {
+    UniqueKernelHandle completed{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+    DWORD error = 0;
+    DWORD bytesRead = 0;
+    std::vector<char> buffer = std::vector<char>(kChunkSize, 0);
+};
+
+void CALLBACK OnRequestStatus(HINTERNET, DWORD_PTR context, DWORD status, void* info, DWORD length) {
+    auto* const call = reinterpret_cast<PendingCall*>(context);
+    if (call == nullptr) return;  // the session and connection handles carry none
+    switch (status) {
+    case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
+    case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
+        call->error = ERROR_SUCCESS;
+        SetEvent(call->completed.get());
+        break;
+    case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
+        call->error = ERROR_SUCCESS;
+        call->bytesRead = length;
+        SetEvent(call->completed.get());
+        break;
+    case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
+        call->error = static_cast<const WINHTTP_ASYNC_RESULT*>(info)->dwError;
+        if (call->error == ERROR_SUCCESS) call->error = ERROR_WINHTTP_INTERNAL_ERROR;
+        SetEvent(call->completed.get());
+        break;
+    case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING:
+        delete call;
+        break;
+    default:
+        break;
+    }
+}
+
+// Gives the request its call state; the handle frees it from now on.
+PendingCall& AttachCallState(HINTERNET request) {
+    auto call = std::make_unique<PendingCall>();
+    if (!call->completed) Fail("Network initialization failed");
+    PendingCall* raw = call.get();
+    if (!WinHttp().SetOption(request, WINHTTP_OPTION_CONTEXT_VALUE, &raw, sizeof raw)) {
+        Fail("Network initialization failed");
+    }
+    return *call.release();
+}
+
+// Whether the call that `started` reports completed without error. Waits in short steps
+// that watch for a pause, so a server that goes silent cannot hold the worker for the
+// whole receive time-out; a pause leaves the call pending and throws.
+bool Completed(BOOL started, const PendingCall& call) {
+    if (!started) return false;
+    while (WaitForSingleObject(call.completed.get(), kPauseCheckMs) == WAIT_TIMEOUT) ThrowIfCancelled();
+    return call.error == ERROR_SUCCESS;
+}
 
 std::uint64_t FileSize(HANDLE file) {
     LARGE_INTEGER size{};
@@ -44,7 +106,7 @@ std::wstring RequestTarget(const std::wstring& url, std::wstring& host, INTERNET
     parts.dwHostNameLength = static_cast<DWORD>(-1);
     parts.dwUrlPathLength = static_cast<DWORD>(-1);
     parts.dwExtraInfoLength = static_cast<DWORD>(-1);
-    if (!WinHttpCrackUrl(url.c_str(), 0, 0, &parts)) Fail("Invalid URL");
+    if (!WinHttp().CrackUrl(url.c_str(), 0, 0, &parts)) Fail("Invalid URL");
     host.assign(parts.lpszHostName, parts.dwHostNameLength);
     port = parts.nPort;
     std::wstring target(parts.lpszUrlPath != nullptr ? parts.lpszUrlPath : L"", parts.dwUrlPathLength);
@@ -55,7 +117,7 @@ std::wstring RequestTarget(const std::wstring& url, std::wstring& host, INTERNET
 DWORD StatusCode(HINTERNET request) {
     DWORD status = 0;
     DWORD size = sizeof status;
-    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+    if (!WinHttp().QueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                              WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX)) {
         Fail("Missing HTTP status");
     }
@@ -65,15 +127,16 @@ DWORD StatusCode(HINTERNET request) {
 }  // namespace
 
 std::wstring ReadResponseHeader(void* request, DWORD header) {
+    const WinHttpFunctions& http = WinHttp();
     DWORD size = 0;
-    if (!WinHttpQueryHeaders(request, header, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER, &size,
+    if (!http.QueryHeaders(request, header, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER, &size,
                              WINHTTP_NO_HEADER_INDEX) &&
         GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
         return {};  // the header is absent
     }
     std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
     DWORD capacity = static_cast<DWORD>(value.size() * sizeof(wchar_t));
-    if (!WinHttpQueryHeaders(request, header, WINHTTP_HEADER_NAME_BY_INDEX, value.data(), &capacity,
+    if (!http.QueryHeaders(request, header, WINHTTP_HEADER_NAME_BY_INDEX, value.data(), &capacity,
                              WINHTTP_NO_HEADER_INDEX)) {
         Fail("Cannot read HTTP headers");
     }
@@ -86,14 +149,23 @@ std::string FetchUrl(std::wstring url, HANDLE file, std::uint64_t expectedSize, 
                      std::wstring* validatorOut, const std::function<void(const std::wstring&)>& onValidator) {
     feed::CheckDownloadUrl(url);
     const bool fileMode = file != nullptr;
+    const WinHttpFunctions& http = WinHttp();
 
     const UniqueInternet session(
-        WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+        http.Open(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS,
+                  WINHTTP_FLAG_ASYNC));
     if (!session) Fail("Network initialization failed");
-    WinHttpSetTimeouts(session.get(), 15000, 15000, 30000, 30000);
+    // Set before any connection exists: connections and requests take it from the session.
+    if (http.SetStatusCallback(session.get(), &OnRequestStatus,
+                               WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES,
+                               0) == WINHTTP_INVALID_STATUS_CALLBACK) {
+        Fail("Network initialization failed");
+    }
+    http.SetTimeouts(session.get(), 15000, 15000, 30000, 30000);
 
     UniqueInternet connection;
     UniqueInternet request;
+    PendingCall* call = nullptr;  // valid while `request` is open
     std::uint64_t currentSize = 0;
     DWORD status = 0;
     for (int redirects = 0;;) {
@@ -104,14 +176,15 @@ std::string FetchUrl(std::wstring url, HANDLE file, std::uint64_t expectedSize, 
         INTERNET_PORT port = 0;
         const std::wstring target = RequestTarget(url, host, port);
 
-        connection.reset(WinHttpConnect(session.get(), host.c_str(), port, 0));
+        connection.reset(http.Connect(session.get(), host.c_str(), port, 0));
         if (!connection) Fail("Network initialization failed");
-        request.reset(WinHttpOpenRequest(connection.get(), L"GET", target.c_str(), nullptr, WINHTTP_NO_REFERER,
+        request.reset(http.OpenRequest(connection.get(), L"GET", target.c_str(), nullptr, WINHTTP_NO_REFERER,
                                          WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
         if (!request) Fail("Network initialization failed");
+        call = &AttachCallState(request.get());
         // Redirects are followed here, never by WinHTTP, so that each target is checked first.
         DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
-        if (!WinHttpSetOption(request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy)) {
+        if (!http.SetOption(request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy)) {
             Fail("Cannot set redirect policy");
         }
 
@@ -121,9 +194,10 @@ std::string FetchUrl(std::wstring url, HANDLE file, std::uint64_t expectedSize, 
             headers += L"Range: bytes=" + std::to_wstring(currentSize) + L"-\r\n";
             if (!validator.empty()) headers += L"If-Range: " + validator + L"\r\n";
         }
-        if (!WinHttpSendRequest(request.get(), headers.c_str(), static_cast<DWORD>(headers.size()),
-                                WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
-            !WinHttpReceiveResponse(request.get(), nullptr)) {
+        if (!Completed(http.SendRequest(request.get(), headers.c_str(), static_cast<DWORD>(headers.size()),
+                                        WINHTTP_NO_REQUEST_DATA, 0, 0, 0),
+                       *call) ||
+            !Completed(http.ReceiveResponse(request.get(), nullptr), *call)) {
             Fail("Network error. Check your connection or proxy and retry.");
         }
 
@@ -160,22 +234,25 @@ std::string FetchUrl(std::wstring url, HANDLE file, std::uint64_t expectedSize, 
     }
 
     std::string body;
-    std::vector<char> buffer(kChunkSize, 0);
+    const char* const buffer = call->buffer.data();
     auto lastPost = std::chrono::steady_clock::now();
     while (true) {
         ThrowIfCancelled();
-        DWORD read = 0;
-        if (!WinHttpReadData(request.get(), buffer.data(), kChunkSize, &read)) Fail("Network read failed");
+        // The count arrives with the completion: asynchronous reads must not be given one.
+        if (!Completed(http.ReadData(request.get(), call->buffer.data(), kChunkSize, nullptr), *call)) {
+            Fail("Network read failed");
+        }
+        const DWORD read = call->bytesRead;
         if (read == 0) break;
         // Checked before anything of the chunk is kept.
         if (offset + read > expectedSize) Fail("Response exceeds expected size");
         if (!fileMode) {
-            body.append(buffer.data(), read);
+            body.append(buffer, read);
             offset += read;
             continue;
         }
         DWORD written = 0;
-        if (!WriteFile(file, buffer.data(), read, &written, nullptr) || written != read) {
+        if (!WriteFile(file, buffer, read, &written, nullptr) || written != read) {
             Fail("Cannot write download");
         }
         offset += read;
