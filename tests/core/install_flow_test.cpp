@@ -899,6 +899,33 @@ TEST_F(InstallFlowTest, Scenarios) {
                // 100 ms steps, plus the failure report and this thread's own 20 ms pump.
                EXPECT_LE(latency.count(), 150);
            }}}},
+        {"pause while the server has gone silent in the middle of the body, then resume",
+         [&] { Publish("1.0.0", v100); },
+         {{.script = R"([{"action":"serve"},{"action":"serve","chunk_size":65536,"delay_ms":25000}])",
+           .tick = [this](FlowWindow& window) {
+               if (!window.CloseRequestedAt() && channel_.Requests().size() == 2) {
+                   Sleep(1000);  // the first piece is written; the next read waits on the silent server
+                   window.RequestClose();
+               }
+           },
+           .events = {"installer_opened", "manifest_resolved", "payload_started", "cancelled"},
+           .statuses = {"checking", "paused"},
+           .retry = true,
+           .requests = {feed, {Pkg("1.0.0")}},
+           .packageKept = true,
+           .debugger = "Download paused. Click Retry to resume.",
+           .check = [](const FlowWindow& window, const std::vector<Posted>& posted, const auto&) {
+               ASSERT_TRUE(window.CloseRequestedAt());
+               const auto latency = std::chrono::duration_cast<std::chrono::milliseconds>(
+                   posted.back().at - *window.CloseRequestedAt());
+               std::printf("pause latency with a silent server: %lld ms\n", static_cast<long long>(latency.count()));
+               EXPECT_LE(latency.count(), 500);
+           }},
+          {.events = kInstalled,
+           .statuses = {"checking", "verifying", "installing", "installed"},
+           .requests = {feed, {Pkg("1.0.0"), "partial", "validator"}},
+           .installed = "1.0.0",
+           .setupRuns = 1}}},
         {"two installers at once",
          [&] { Publish("1.0.0", v100); },
          {{.script = R"([{"action":"serve"},{"action":"serve","chunk_size":65536,"delay_ms":250}])",
