@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,6 +38,20 @@ std::vector<std::wstring> CommandLineArguments() {
     return arguments;
 }
 
+// The exit code asked for: from the file that TAVRO_DEMO_SETUP_EXIT_FILE names, so that a
+// test can change it between two runs of one installer (whose environment stays the same;
+// no file means a normal install), else from TAVRO_DEMO_SETUP_EXIT.
+std::optional<std::wstring> ExitCodeText() {
+    if (const std::optional<std::wstring> path = ReadHarnessSwitch(L"TAVRO_DEMO_SETUP_EXIT_FILE")) {
+        std::ifstream file(path->c_str());
+        std::string text;
+        if (!file || !std::getline(file, text)) return std::nullopt;
+        while (!text.empty() && (text.back() == '\r' || text.back() == ' ')) text.pop_back();
+        return std::wstring(text.begin(), text.end());
+    }
+    return ReadHarnessSwitch(L"TAVRO_DEMO_SETUP_EXIT");
+}
+
 DWORD Run(nlohmann::ordered_json& log) {
     const std::vector<std::wstring> arguments = CommandLineArguments();
     nlohmann::ordered_json argv = nlohmann::ordered_json::array();
@@ -55,7 +70,7 @@ DWORD Run(nlohmann::ordered_json& log) {
         return kBadArgument;
     }
 
-    const std::optional<std::wstring> exitText = ReadHarnessSwitch(L"TAVRO_DEMO_SETUP_EXIT");
+    const std::optional<std::wstring> exitText = ExitCodeText();
     const std::optional<std::uint32_t> exitCode = exitText ? ParseDecimal(*exitText, 0xFFFFFFFF) : kSuccess;
     const std::optional<std::wstring> payloadText = ReadHarnessSwitch(L"TAVRO_DEMO_SETUP_PAYLOAD");
     const std::optional<Payload> payload = ParsePayload(payloadText.value_or(L""));

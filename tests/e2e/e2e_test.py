@@ -25,6 +25,7 @@ WIN = os.path.join(wt.ROOT, "desktop", "win")
 UNINSTALL = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tavro"
 SLOW = {"action": "serve", "chunk_size": 16384, "delay_ms": 400, "times": 20}
 SETUP_LOG = os.path.join(wt.BUILD, "e2e-setup.jsonl")
+SETUP_EXIT = os.path.join(wt.BUILD, "e2e-setup-exit.txt")  # read by the demo setup at each run
 
 
 def local(*parts):
@@ -158,14 +159,13 @@ def gaps_503(case, w):
 
 def cancelled_setup(case, w):
     check(case, "1602: Retry offered", w.shot(case, Shot.button, 90) and setup_runs() == [1602], setup_runs())
+    check(case, "nothing installed after 1602", not installed())
+    os.remove(SETUP_EXIT)  # the next run of the setup succeeds
     since = requests_so_far()
     w.click_retry()
-    check(case, "Retry runs the cached setup again without downloading",
-          until(lambda: setup_runs() == [1602, 1602], 60) and package_requests(since) == [], setup_runs())
-    check(case, "still offers Retry, nothing installed", until(lambda: journal().count("installer_failed") == 2, 30)
-          and w.shot(case, Shot.button, 30) and not installed())
-    w.send("alt+F4")
-    check(case, "closes on request", w.exit_code(10) == 0)
+    done(case, w)
+    check(case, "Retry ran the cached setup again without downloading",
+          setup_runs() == [1602, 0] and package_requests(since) == [], (setup_runs(), package_requests(since)))
 
 
 def restart_required(case, w):
@@ -194,7 +194,8 @@ CASES = [  # name, the channel's script, the installer's environment, what is do
     ("tavro-running", [], {}, start_tavro, tavro_running),
     ("two-at-once", [{"action": "serve"}, dict(SLOW, delay_ms=100)], {}, None, two_at_once),
     ("503-twice", [{"action": "serve"}, {"action": "status", "status": 503, "times": 2}], {}, None, gaps_503),
-    ("setup-1602", [], {"TAVRO_DEMO_SETUP_EXIT": "1602"}, None, cancelled_setup),
+    ("setup-1602", [], {"TAVRO_DEMO_SETUP_EXIT_FILE": "Z:" + SETUP_EXIT.replace("/", "\\")},
+     lambda: open(SETUP_EXIT, "w").write("1602\n"), cancelled_setup),
     ("setup-3010", [], {"TAVRO_DEMO_SETUP_EXIT": "3010"}, None, restart_required),
     ("digest-mismatch", BAD, {}, None, bad_digest),
 ]
