@@ -15,7 +15,7 @@
 namespace tavro::fuzz {
 namespace {
 
-// The value the spec defines, by a second road: every component read as an unbounded number.
+// The version rule by a second road: every component read as an unbounded number.
 bool ReferenceParse(const std::wstring& text, std::uint64_t (&components)[3]) {
     std::size_t position = 0;
     for (std::uint64_t& component : components) {
