@@ -8,17 +8,57 @@ namespace {
 
 constexpr char kRunningMessage[] = "Close Tavro after saving your work, then retry.";
 
+constexpr std::wstring_view kGeneric = L"desktop_installer_generic_error";
+constexpr std::wstring_view kNetwork = L"desktop_installer_network_error";
+constexpr std::wstring_view kDisk = L"desktop_installer_disk_error";
+constexpr std::wstring_view kVerification = L"desktop_installer_verification_error";
+
+// A message, whole or (with `prefix`) its start, and the text that tells the user what failed.
+struct MessageText {
+    std::string_view message;
+    bool prefix;
+    std::wstring_view statusKey;
+};
+
+// Only failures whose cause the text names for certain: a server that answers with an
+// error status is still a download that did not work, so "HTTP " counts as network.
+constexpr MessageText kMessageTexts[] = {
+    {"Network initialization failed", false, kNetwork},
+    {"Network error. Check your connection or proxy and retry.", false, kNetwork},
+    {"Network read failed", false, kNetwork},
+    {"Incomplete download", false, kNetwork},
+    {"HTTP ", true, kNetwork},
+    {"Not enough disk space", false, kDisk},
+    // The package is the only large file written: a write or flush of it that fails is
+    // the disk filling up.
+    {"Cannot write download", false, kDisk},
+    {"Cannot persist download", false, kDisk},
+    {"Downloaded file hash mismatch. Retry to download again.", false, kVerification},
+    {"Application signature or publisher mismatch", false, kVerification},
+    {"Application version mismatch", false, kVerification},
+    {"Missing application version", false, kVerification},
+    {"Cannot read application version", false, kVerification},
+    {"Invalid version information", false, kVerification},
+};
+
+std::wstring_view StatusKeyForMessage(std::string_view message) {
+    for (const MessageText& entry : kMessageTexts) {
+        if (entry.prefix ? message.starts_with(entry.message) : message == entry.message) return entry.statusKey;
+    }
+    return kGeneric;
+}
+
 }  // namespace
 
 FailureReport DecideInstallFailure(FailureKind kind, std::string_view message, bool cancelRequested) {
     if (kind == FailureKind::Platform || kind == FailureKind::Unknown) {
-        return {"installer_failed", true, std::string(message), L"desktop_installer_generic_error"};
+        return {"installer_failed", true, std::string(message), kGeneric};
     }
     if (cancelRequested) return {"cancelled", true, std::string(message), L"desktop_installer_paused"};
     if (message == kRunningMessage) {
         return {"installer_failed", true, std::string(message), L"desktop_installer_running_error"};
     }
-    return {"installer_failed", true, std::string(message), L"desktop_installer_generic_error"};
+    return {"installer_failed", true, std::string(message), StatusKeyForMessage(message)};
 }
 
 FailureReport DecideLaunchRetryFailure(FailureKind kind, std::string_view message) {

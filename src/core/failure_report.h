@@ -24,7 +24,9 @@ enum class FailureKind {
 };
 
 // The report of a failed install run. A pause request wins over every message, but a
-// platform error is a failure even then.
+// platform error is a failure even then. A runtime error's message picks the text that
+// says what failed (the network, the disk, the package's proof, a running Tavro); any
+// other failure shows the generic text.
 FailureReport DecideInstallFailure(FailureKind kind, std::string_view message, bool cancelRequested);
 
 // The report of a failed launch retry: no event, the launch-error text.

@@ -12,6 +12,9 @@ namespace tavro::core {
 namespace {
 
 constexpr char kRunning[] = "Close Tavro after saving your work, then retry.";
+constexpr wchar_t kNetwork[] = L"desktop_installer_network_error";
+constexpr wchar_t kDisk[] = L"desktop_installer_disk_error";
+constexpr wchar_t kVerification[] = L"desktop_installer_verification_error";
 
 TEST(FailureReport, InstallRunTable) {
     struct Case {
@@ -33,9 +36,29 @@ TEST(FailureReport, InstallRunTable) {
         {FailureKind::Runtime, kRunning, false, "installer_failed", L"desktop_installer_running_error"},
         {FailureKind::Runtime, "Close Tavro after saving your work, then retry", false, "installer_failed",
          L"desktop_installer_generic_error"},
-        {FailureKind::Runtime, "Downloaded file hash mismatch. Retry to download again.", false, "installer_failed",
+        {FailureKind::Runtime, "Network initialization failed", false, "installer_failed", kNetwork},
+        {FailureKind::Runtime, "Network error. Check your connection or proxy and retry.", false, "installer_failed",
+         kNetwork},
+        {FailureKind::Runtime, "Network read failed", false, "installer_failed", kNetwork},
+        {FailureKind::Runtime, "Incomplete download", false, "installer_failed", kNetwork},
+        {FailureKind::Runtime, "HTTP 503", false, "installer_failed", kNetwork},
+        {FailureKind::Runtime, "HTTP 429: server busy. Retry later.", false, "installer_failed", kNetwork},
+        // Only the start decides: a message that merely mentions HTTP is no status failure.
+        {FailureKind::Runtime, "Cannot read HTTP headers", false, "installer_failed", L"desktop_installer_generic_error"},
+        {FailureKind::Runtime, "HTTP", false, "installer_failed", L"desktop_installer_generic_error"},
+        {FailureKind::Runtime, "Not enough disk space", false, "installer_failed", kDisk},
+        {FailureKind::Runtime, "Cannot write download", false, "installer_failed", kDisk},
+        {FailureKind::Runtime, "Cannot persist download", false, "installer_failed", kDisk},
+        {FailureKind::Runtime, "Cannot read available disk space", false, "installer_failed",
          L"desktop_installer_generic_error"},
-        {FailureKind::Runtime, "Not enough disk space", false, "installer_failed", L"desktop_installer_generic_error"},
+        {FailureKind::Runtime, "Downloaded file hash mismatch. Retry to download again.", false, "installer_failed",
+         kVerification},
+        {FailureKind::Runtime, "Application signature or publisher mismatch", false, "installer_failed", kVerification},
+        {FailureKind::Runtime, "Application version mismatch", false, "installer_failed", kVerification},
+        {FailureKind::Runtime, "Invalid version information", false, "installer_failed", kVerification},
+        // A pause still wins over a message that has a text of its own.
+        {FailureKind::Runtime, "Not enough disk space", true, "cancelled", L"desktop_installer_paused"},
+        {FailureKind::Runtime, "Untrusted download host", false, "installer_failed", L"desktop_installer_generic_error"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
