@@ -16,6 +16,7 @@
 #include "ui/media.h"
 #include "ui/page_layout.h"
 #include "ui/page_painter.h"
+#include "ui/page_style.h"
 #include "ui/status_update.h"
 
 namespace tavro::ui {
@@ -38,6 +39,10 @@ struct WindowState {
     HWND window = nullptr;
     HWND button = nullptr;
     PageState page;
+    DisplaySettings settings;
+    PagePalette palette = ChoosePalette({}, {});
+    int clip = kClipResource;
+    bool clipAllowed = false;
 };
 
 WindowState& State() {
@@ -140,13 +145,33 @@ void CloseRequested(HWND window) {
     }
 }
 
+// High contrast and reduced motion as Windows reports them now: the colours, the clip and
+// the turning of the slides follow every change.
+void ApplyDisplaySettings(HWND window) {
+    WindowState& state = State();
+    state.settings = ReadDisplaySettings();
+    state.palette = ChoosePalette(state.settings, ReadSystemColours());
+    if (!RotatesSlides(state.settings)) state.page.slideIndex = 0;
+    const bool play = PlaysClip(state.settings);
+    if (play != state.clipAllowed) {
+        state.clipAllowed = play;
+        const auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE));
+        // Without video the page shows the slides.
+        if (play) static_cast<void>(StartVideo(instance, window, state.clip));
+        else StopVideo();
+    }
+    InvalidateAll(window);
+    if (state.button != nullptr) InvalidateRect(state.button, nullptr, FALSE);
+}
+
 void TimerTick(HWND window, UINT_PTR id) {
-    PageState& page = State().page;
+    WindowState& state = State();
+    PageState& page = state.page;
     if (id == kSweepTimer) {
         if (!SweepRuns(page.progress, page.failureShown)) return;
         page.sweepPhase = AdvanceSweep(page.sweepPhase);
         InvalidateAll(window);
-    } else if (id == kSlideTimer) {
+    } else if (id == kSlideTimer && RotatesSlides(state.settings)) {
         page.slideIndex = (page.slideIndex + 1) % kSlideCount;
         InvalidateAll(window);
     }
@@ -160,12 +185,12 @@ void Resized(HWND window) {
 LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_PAINT:
-        PaintWindow(window, State().page);
+        PaintWindow(window, State().page, State().palette);
         return 0;
     case WM_ERASEBKGND:
         return 1;  // the page paints every pixel
     case WM_DRAWITEM:
-        DrawRetryButton(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+        DrawRetryButton(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam), State().palette);
         return 1;
     case WM_KEYDOWN:
         if (wParam == VK_RETURN && IsWindowVisible(State().button)) {
@@ -178,6 +203,10 @@ LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         return IsWindowVisible(State().button) ? MAKELRESULT(kRetryId, DC_HASDEFID) : 0;
     case WM_COMMAND:
         if (LOWORD(wParam) == kRetryId && !flowRunning) RetryCommand();
+        return 0;
+    case WM_SETTINGCHANGE:
+    case WM_SYSCOLORCHANGE:
+        ApplyDisplaySettings(window);
         return 0;
     case WM_TIMER:
         TimerTick(window, wParam);
@@ -260,8 +289,8 @@ HWND CreateInstallerWindow(HINSTANCE instance, int showCommand) {
     if (state.button == nullptr) Fail("Cannot create installer action");
     PlaceRetryButton(state.window, state.button);
 
-    // Without video the page shows the slides.
-    static_cast<void>(StartVideo(instance, state.window, kClipResource + (PrefersJapaneseUi() ? 1 : 0)));
+    state.clip = kClipResource + (PrefersJapaneseUi() ? 1 : 0);
+    ApplyDisplaySettings(state.window);
     SetTimer(state.window, kSweepTimer, kSweepMilliseconds, nullptr);
     SetTimer(state.window, kSlideTimer, kSlideMilliseconds, nullptr);
 

@@ -2,24 +2,23 @@
 
 #include <windows.h>
 
-#include <string>
+#include "ui/page_model.h"
+#include "ui/page_style.h"
 
 namespace tavro::ui {
 
-// What the page shows; owned by the window, user-interface thread only.
-struct PageState {
-    std::wstring status;
-    std::wstring detail;     // a smaller second line, drawn only when not empty
-    int progress = -1;       // -1: the indeterminate sweep; 0..100: a percentage
-    float sweepPhase = 0.72f;
-    int slideIndex = 0;      // 0, 1 or 2 while no video frame is available
-    bool failureShown = false;  // the Retry button is up: no bar, narrower status line
-};
-
 // The WM_PAINT handler: the whole page drawn off-screen with GDI+ and copied in one blit.
-void PaintWindow(HWND window, const PageState& page);
+void PaintWindow(HWND window, const PageState& page, const PagePalette& palette);
+
+// Draws the whole page into `dc`, whose bitmap covers the client area at `dpi`.
+void PaintPage(HDC dc, unsigned dpi, const PageState& page, const PagePalette& palette);
 
 // The WM_DRAWITEM handler of the owner-drawn Retry button.
-void DrawRetryButton(const DRAWITEMSTRUCT& item);
+void DrawRetryButton(const DRAWITEMSTRUCT& item, const PagePalette& palette);
+
+// Draws the button's face and `text` into `rect` of `dc` at `dpi`; `itemState` holds the
+// ODS_ flags of its state.
+void DrawRetryButton(HDC dc, const RECT& rect, UINT itemState, const wchar_t* text, unsigned dpi,
+                     const PagePalette& palette);
 
 }  // namespace tavro::ui

@@ -23,26 +23,16 @@ using UniqueGraphics = UniqueHandle<detail::ClosedBy<GpGraphics*, &GdipDeleteGra
 using UniqueSolidFill = UniqueHandle<detail::ClosedBy<GpSolidFill*, &GdipDeleteBrush>>;
 using UniqueLineGradient = UniqueHandle<detail::ClosedBy<GpLineGradient*, &GdipDeleteBrush>>;
 using UniquePath = UniqueHandle<detail::ClosedBy<GpPath*, &GdipDeletePath>>;
+using UniquePen = UniqueHandle<detail::ClosedBy<GpPen*, &GdipDeletePen>>;
 using UniqueFont = UniqueHandle<detail::ClosedBy<GpFont*, &GdipDeleteFont>>;
 using UniqueFontFamily = UniqueHandle<detail::ClosedBy<GpFontFamily*, &GdipDeleteFontFamily>>;
 using UniqueStringFormat = UniqueHandle<detail::ClosedBy<GpStringFormat*, &GdipDeleteStringFormat>>;
 using UniqueMemoryDc = UniqueHandle<detail::ClosedBy<HDC, &DeleteDC>>;
 using UniqueBitmapObject = UniqueHandle<detail::ClosedBy<HBITMAP, &DeleteObject>>;
 
-constexpr ARGB kBackgroundTop = 0xFFF1ECFF;
-constexpr ARGB kWhite = 0xFFFFFFFF;
 constexpr ARGB kClearWhite = 0x00FFFFFF;
-constexpr ARGB kLogo = 0xFF6E4DE8;
+constexpr ARGB kWhite = 0xFFFFFFFF;
 constexpr ARGB kShadow = 0x026E4DE8;
-constexpr ARGB kTitle = 0xFF29292D;
-constexpr ARGB kSubtitle = 0xFF58585C;
-constexpr ARGB kTrack = 0xFFEDEDEF;
-constexpr ARGB kBarLeft = 0xFF0A84FF;
-constexpr ARGB kBarRight = 0xFF97BEFC;
-constexpr ARGB kButton = 0xFF3089F0;
-constexpr ARGB kButtonPressed = 0xFF1E68C9;
-constexpr ARGB kButtonDisabled = 0xFFE0DEE6;
-constexpr ARGB kButtonTextDisabled = 0xFF918F96;
 
 constexpr wchar_t kFontName[] = L"Segoe UI";
 
@@ -57,9 +47,11 @@ constexpr std::array<Caption, 3> kCaptions = {{
     {L"Find the moments\nthat matter.", L"Review your transcripts, all in one place."},
 }};
 
-// A graphics object and the last drawing failure; painting goes on past failures.
+// A graphics object, the colours of this paint and the last drawing failure; painting
+// goes on past failures.
 struct Painter {
     GpGraphics* graphics;
+    const PagePalette& palette;
     GpStatus lastStatus = Ok;
 
     void Check(GpStatus status) {
@@ -93,9 +85,10 @@ UniqueFont CreatePageFont(const wchar_t* familyName, REAL size, INT style, Unit 
 }
 
 void DrawPageText(Painter& painter, const wchar_t* text, const RectF& rect, REAL size, ARGB colour, bool bold,
-                  StringAlignment alignment) {
+                  PageText which) {
     const UniqueFont font = CreatePageFont(kFontName, size, bold ? FontStyleBold : FontStyleRegular, UnitPixel);
     if (!font) return;
+    const TextFormat chosen = ChooseTextFormat(which, IsRightToLeftUi());
     GpSolidFill* brush = nullptr;
     painter.Check(GdipCreateSolidFill(colour, &brush));
     const UniqueSolidFill brushOwner(brush);
@@ -103,9 +96,10 @@ void DrawPageText(Painter& painter, const wchar_t* text, const RectF& rect, REAL
     painter.Check(GdipCreateStringFormat(0, LANG_NEUTRAL, &format));
     const UniqueStringFormat formatOwner(format);
     if (!brush || !format) return;
-    painter.Check(GdipSetStringFormatAlign(format, alignment));
-    if (IsRightToLeftUi()) painter.Check(GdipSetStringFormatFlags(format, StringFormatFlagsDirectionRightToLeft));
-    painter.Check(GdipSetStringFormatLineAlign(format, StringAlignmentNear));
+    painter.Check(GdipSetStringFormatAlign(format, static_cast<StringAlignment>(chosen.align)));
+    if (chosen.rightToLeft) painter.Check(GdipSetStringFormatFlags(format, StringFormatFlagsDirectionRightToLeft));
+    painter.Check(GdipSetStringFormatLineAlign(format, which == PageText::Button ? StringAlignmentCenter
+                                                                                  : StringAlignmentNear));
     painter.Check(GdipSetStringFormatTrimming(format, StringTrimmingEllipsisCharacter));
     painter.Check(GdipDrawString(painter.graphics, text, -1, font.get(), &rect, format, brush));
 }
@@ -135,6 +129,20 @@ void FillRoundedRect(Painter& painter, const RectF& rect, REAL radius, ARGB colo
     FillRoundedRectWith(painter, rect, radius, brush);
 }
 
+// A rounded frame of `width` world units; nothing for a colour of alpha 0.
+void OutlineRoundedRect(Painter& painter, const RectF& rect, REAL radius, ARGB colour, REAL width) {
+    if ((colour >> 24) == 0) return;
+    GpPen* pen = nullptr;
+    painter.Check(GdipCreatePen1(colour, width, UnitWorld, &pen));
+    const UniquePen penOwner(pen);
+    GpPath* path = nullptr;
+    painter.Check(GdipCreatePath(FillModeAlternate, &path));
+    const UniquePath pathOwner(path);
+    if (!pen || !path) return;
+    AddRoundedRectPath(painter, path, rect, radius);
+    painter.Check(GdipDrawPath(painter.graphics, pen, path));
+}
+
 // A vertical or horizontal gradient between two points, tiled beyond them.
 UniqueLineGradient CreateGradient(Painter& painter, PointF from, PointF to, ARGB fromColour, ARGB toColour) {
     GpLineGradient* brush = nullptr;
@@ -148,9 +156,12 @@ void FillRect(Painter& painter, GpBrush* brush, const RectF& r) {
 
 void PaintSlide(Painter& painter, int index) {
     const Caption& caption = kCaptions[static_cast<size_t>(std::clamp(index, 0, 2))];
-    DrawPageText(painter, L"tavro", RectF(40, 26, 220, 50), 30, kLogo, true, StringAlignmentNear);
-    DrawPageText(painter, caption.title, RectF(40, 116, 355, 116), 32, kTitle, true, StringAlignmentNear);
-    DrawPageText(painter, caption.subtitle, RectF(40, 244, 350, 65), 17, kSubtitle, false, StringAlignmentNear);
+    const PagePalette& palette = painter.palette;
+    DrawPageText(painter, L"tavro", RectF(40, 26, 220, 50), 30, palette.logo, true, PageText::Logo);
+    DrawPageText(painter, caption.title, RectF(40, 116, 355, 116), 32, palette.title, true, PageText::SlideTitle);
+    DrawPageText(painter, caption.subtitle, RectF(40, 244, 350, 65), 17, palette.subtitle, false,
+                 PageText::SlideSubtitle);
+    if (!palette.pictures) return;
     // Twelve faint layers add up to a soft shadow around the slide.
     for (int n = 12; n >= 1; --n) {
         const REAL h = 0.75f * static_cast<REAL>(n);
@@ -167,12 +178,13 @@ void PaintSlide(Painter& painter, int index) {
     }
 }
 
-void PaintPage(Painter& painter, const PageState& page) {
-    const UniqueLineGradient background =
-        CreateGradient(painter, PointF(0, 0), PointF(0, kDesignHeight), kBackgroundTop, kWhite);
+void PaintPageContent(Painter& painter, const PageState& page) {
+    const PagePalette& palette = painter.palette;
+    const UniqueLineGradient background = CreateGradient(painter, PointF(0, 0), PointF(0, kDesignHeight),
+                                                         palette.backgroundTop, palette.backgroundBottom);
     FillRect(painter, background.get(), RectF(0, 0, kDesignWidth, kDesignHeight));
 
-    if (DrawVideoFrame(painter.graphics, RectF(0, 0, 780, 480))) {
+    if (palette.pictures && DrawVideoFrame(painter.graphics, RectF(0, 0, 780, 480))) {
         const UniqueLineGradient fade = CreateGradient(painter, PointF(0, 400), PointF(0, 480), kClearWhite, kWhite);
         FillRect(painter, fade.get(), RectF(0, 400, 780, 80));
         GpSolidFill* white = nullptr;
@@ -184,23 +196,26 @@ void PaintPage(Painter& painter, const PageState& page) {
     }
 
     if (!page.failureShown) {
-        FillRoundedRect(painter, RectF(kTrackLeft, 500, kTrackWidth, 8), 4, kTrack);
+        const RectF track(kTrackLeft, 500, kTrackWidth, 8);
+        FillRoundedRect(painter, track, 4, palette.trackFill);
+        OutlineRoundedRect(painter, track, 4, palette.trackOutline, 1.5f);
         const Segment segment = ProgressSegment(page.progress, page.sweepPhase);
         if (segment.Visible()) {
-            const UniqueLineGradient bar =
-                CreateGradient(painter, PointF(segment.left, 0), PointF(segment.right, 0), kBarLeft, kBarRight);
+            const UniqueLineGradient bar = CreateGradient(painter, PointF(segment.left, 0), PointF(segment.right, 0),
+                                                          palette.barLeft, palette.barRight);
             FillRoundedRectWith(painter, RectF(segment.left, 500, segment.right - segment.left, 8), 4, bar.get());
         }
     }
 
-    DrawPageText(painter, page.status.c_str(), RectF(36, 521, StatusWidth(page.failureShown), 48), 16, kTitle, false,
-                 IsRightToLeftUi() ? StringAlignmentFar : StringAlignmentNear);
+    DrawPageText(painter, page.status.c_str(), RectF(36, 521, StatusWidth(page.failureShown), 48), 16, palette.title,
+                 false, PageText::Status);
     if (!page.detail.empty()) {
-        DrawPageText(painter, page.detail.c_str(), RectF(36, 546, 590, 18), 11, kSubtitle, false, StringAlignmentNear);
+        DrawPageText(painter, page.detail.c_str(), RectF(36, 546, 590, 18), 11, palette.subtitle, false,
+                     PageText::Detail);
     }
     if (ShowsPercentLabel(page.progress, page.failureShown)) {
-        DrawPageText(painter, PercentLabel(page.progress).c_str(), RectF(650, 522, 94, 26), 16, kSubtitle, false,
-                     StringAlignmentFar);
+        DrawPageText(painter, PercentLabel(page.progress).c_str(), RectF(650, 522, 94, 26), 16, palette.subtitle,
+                     false, PageText::Percent);
     }
 }
 
@@ -235,7 +250,20 @@ private:
 
 }  // namespace
 
-void PaintWindow(HWND window, const PageState& page) {
+void PaintPage(HDC dc, unsigned dpi, const PageState& page, const PagePalette& palette) {
+    GpGraphics* graphics = nullptr;
+    if (GdipCreateFromHDC(dc, &graphics) != Ok) return;
+    const UniqueGraphics graphicsOwner(graphics);
+    Painter painter{graphics, palette};
+    painter.Check(GdipSetSmoothingMode(graphics, SmoothingModeAntiAlias));
+    painter.Check(GdipSetPixelOffsetMode(graphics, PixelOffsetModeHighQuality));
+    painter.Check(GdipSetTextRenderingHint(graphics, TextRenderingHintClearTypeGridFit));
+    const REAL s = DesignScale(dpi);
+    painter.Check(GdipScaleWorldTransform(graphics, s, s, MatrixOrderPrepend));
+    PaintPageContent(painter, page);
+}
+
+void PaintWindow(HWND window, const PageState& page, const PagePalette& palette) {
     const PaintScope paint(window);
     if (paint.dc() == nullptr) return;
     RECT client{};
@@ -246,60 +274,48 @@ void PaintWindow(HWND window, const PageState& page) {
     const UniqueMemoryDc memory(CreateCompatibleDC(paint.dc()));
     const UniqueBitmapObject bitmap(CreateCompatibleBitmap(paint.dc(), width, height));
     if (!memory || !bitmap) return;
-    {
-        const SelectionScope selection(memory.get(), bitmap.get());
-        {
-            GpGraphics* graphics = nullptr;
-            if (GdipCreateFromHDC(memory.get(), &graphics) != Ok) return;
-            const UniqueGraphics graphicsOwner(graphics);
-            Painter painter{graphics};
-            painter.Check(GdipSetSmoothingMode(graphics, SmoothingModeAntiAlias));
-            painter.Check(GdipSetPixelOffsetMode(graphics, PixelOffsetModeHighQuality));
-            painter.Check(GdipSetTextRenderingHint(graphics, TextRenderingHintClearTypeGridFit));
-            const REAL s = DesignScale(GetDpiForWindow(window));
-            painter.Check(GdipScaleWorldTransform(graphics, s, s, MatrixOrderPrepend));
-            PaintPage(painter, page);
-        }
-        BitBlt(paint.dc(), 0, 0, width, height, memory.get(), 0, 0, SRCCOPY);
-    }
+    const SelectionScope selection(memory.get(), bitmap.get());
+    PaintPage(memory.get(), GetDpiForWindow(window), page, palette);
+    BitBlt(paint.dc(), 0, 0, width, height, memory.get(), 0, 0, SRCCOPY);
 }
 
-void DrawRetryButton(const DRAWITEMSTRUCT& item) {
-    GpGraphics* graphics = nullptr;
-    if (GdipCreateFromHDC(item.hDC, &graphics) != Ok) return;
-    const UniqueGraphics graphicsOwner(graphics);
-    Painter painter{graphics};
-    painter.Check(GdipSetSmoothingMode(graphics, SmoothingModeAntiAlias));
-    painter.Check(GdipSetTextRenderingHint(graphics, TextRenderingHintClearTypeGridFit));
-    // The button is drawn in device-independent pixels: no design-space factor here.
-    const REAL k = static_cast<REAL>(GetDpiForWindow(item.hwndItem)) / 96.0f;
-    painter.Check(GdipScaleWorldTransform(graphics, k, k, MatrixOrderPrepend));
-
-    const RECT& device = item.rcItem;
-    const RectF rect(1, 1, static_cast<REAL>(device.right - device.left) / k - 2,
-                     static_cast<REAL>(device.bottom - device.top) / k - 2);
-    painter.Check(GdipGraphicsClear(graphics, kWhite));
-    const bool disabled = (item.itemState & ODS_DISABLED) != 0;
-    const ARGB fill = disabled ? kButtonDisabled : (item.itemState & ODS_SELECTED) != 0 ? kButtonPressed : kButton;
-    FillRoundedRect(painter, rect, 8, fill);
-
+void DrawRetryButton(const DRAWITEMSTRUCT& item, const PagePalette& palette) {
     wchar_t text[128] = {};
     GetWindowTextW(item.hwndItem, text, static_cast<int>(std::size(text)));
-    const UniqueFont font = CreatePageFont(kFontName, 14, FontStyleRegular, UnitPixel);
-    GpSolidFill* brush = nullptr;
-    painter.Check(GdipCreateSolidFill(disabled ? kButtonTextDisabled : kWhite, &brush));
-    const UniqueSolidFill brushOwner(brush);
-    GpStringFormat* format = nullptr;
-    painter.Check(GdipCreateStringFormat(0, LANG_NEUTRAL, &format));
-    const UniqueStringFormat formatOwner(format);
-    if (font && brush && format) {
-        painter.Check(GdipSetStringFormatAlign(format, StringAlignmentCenter));
-        painter.Check(GdipSetStringFormatLineAlign(format, StringAlignmentCenter));
-        painter.Check(GdipDrawString(graphics, text, -1, font.get(), &rect, format, brush));
-    }
-    if ((item.itemState & ODS_FOCUS) != 0) {
-        const RECT focus{5, 5, std::max<LONG>(device.right - 5, 5), std::max<LONG>(device.bottom - 5, 5)};
-        DrawFocusRect(item.hDC, &focus);
+    DrawRetryButton(item.hDC, item.rcItem, item.itemState, text, GetDpiForWindow(item.hwndItem), palette);
+}
+
+void DrawRetryButton(HDC dc, const RECT& device, UINT itemState, const wchar_t* text, unsigned dpi,
+                     const PagePalette& palette) {
+    GpGraphics* graphics = nullptr;
+    if (GdipCreateFromHDC(dc, &graphics) != Ok) return;
+    const UniqueGraphics graphicsOwner(graphics);
+    Painter painter{graphics, palette};
+    painter.Check(GdipSetSmoothingMode(graphics, SmoothingModeAntiAlias));
+    painter.Check(GdipSetTextRenderingHint(graphics, TextRenderingHintClearTypeGridFit));
+    // Clipped to the button, whatever else the context holds.
+    painter.Check(GdipSetClipRectI(graphics, device.left, device.top, device.right - device.left,
+                                   device.bottom - device.top, CombineModeReplace));
+    painter.Check(GdipGraphicsClear(graphics, palette.buttonBackground));
+    // The button is drawn in device-independent pixels: no design-space factor here.
+    const REAL k = static_cast<REAL>(dpi) / 96.0f;
+    painter.Check(GdipTranslateWorldTransform(graphics, static_cast<REAL>(device.left), static_cast<REAL>(device.top),
+                                              MatrixOrderPrepend));
+    painter.Check(GdipScaleWorldTransform(graphics, k, k, MatrixOrderPrepend));
+
+    const RectF rect(1, 1, static_cast<REAL>(device.right - device.left) / k - 2,
+                     static_cast<REAL>(device.bottom - device.top) / k - 2);
+    const bool disabled = (itemState & ODS_DISABLED) != 0;
+    const bool pressed = !disabled && (itemState & ODS_SELECTED) != 0;
+    FillRoundedRect(painter, rect, 8, disabled ? palette.buttonDisabled : pressed ? palette.buttonPressed : palette.button);
+    OutlineRoundedRect(painter, rect, 8, palette.buttonOutline, 2);
+    DrawPageText(painter, text, rect, 14,
+                 disabled ? palette.buttonTextDisabled : pressed ? palette.buttonTextPressed : palette.buttonText, false,
+                 PageText::Button);
+    if ((itemState & ODS_FOCUS) != 0) {
+        const RECT focus{device.left + 5, device.top + 5, std::max<LONG>(device.right - 5, device.left + 5),
+                         std::max<LONG>(device.bottom - 5, device.top + 5)};
+        DrawFocusRect(dc, &focus);
     }
 }
 

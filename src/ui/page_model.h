@@ -1,0 +1,52 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tavro::ui {
+
+// What the page shows; owned by the window, user-interface thread only. The painter draws
+// it and the accessible object reads it, so what is heard is what is seen.
+struct PageState {
+    std::wstring status;
+    std::wstring detail;     // a smaller second line, drawn only when not empty
+    int progress = -1;       // -1: the indeterminate sweep; 0..100: a percentage
+    float sweepPhase = 0.72f;
+    int slideIndex = 0;      // 0, 1 or 2 while no video frame is available
+    bool failureShown = false;  // the Retry button is up: no bar, narrower status line
+};
+
+// The page's parts as assistive technology meets them, in reading order.
+enum class PageItemKind { Status, Progress, Detail, Retry };
+
+struct PageItem {
+    PageItemKind kind;
+    std::wstring name;
+    std::wstring value;
+    // The part's box in design units (x, y, width, height).
+    float x, y, width, height;
+};
+
+// The status line always; the progress bar while no failure is shown; the detail line when
+// it is not empty; the Retry button while it is shown. A part's child id is its position
+// plus one, so the status line is always 1 and the bar, when present, 2.
+std::vector<PageItem> PageItems(const PageState& page, const std::wstring& retryText);
+inline constexpr long kStatusChildId = 1;
+inline constexpr long kProgressChildId = 2;
+
+// The bar's value as the page gives it: the percentage while there is one ("48%", a full
+// bar "100%"), else nothing.
+std::wstring ProgressValue(const PageState& page);
+
+// What a change of the page must announce: a new status text; a new shown percentage (so
+// at most once per percent, however often the same value arrives); a changed set of parts;
+// a failure that has just been put up.
+struct PageAnnouncement {
+    bool statusName = false;
+    bool progressValue = false;
+    bool partsChanged = false;
+    bool failure = false;
+};
+PageAnnouncement DecideAnnouncement(const PageState& before, const PageState& after);
+
+}  // namespace tavro::ui
