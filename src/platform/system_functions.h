@@ -5,6 +5,7 @@
 #include <wincrypt.h>
 #include <wintrust.h>
 #include <dwmapi.h>
+#include <oleacc.h>
 
 namespace tavro {
 
@@ -60,6 +61,19 @@ struct DwmFunctions {
     decltype(&::DwmSetWindowAttribute) DwmSetWindowAttribute;
 };
 const DwmFunctions& Dwm();
+
+// Active Accessibility (oleacc.dll): the page's object for screen readers.
+struct OleaccFunctions {
+    decltype(&::LresultFromObject) LresultFromObject;
+    decltype(&::CreateStdAccessibleObject) CreateStdAccessibleObject;
+};
+const OleaccFunctions& Oleacc();
+
+// OLE Automation's strings (oleaut32.dll), which accessibility hands to its clients.
+struct OleAutFunctions {
+    decltype(&::SysAllocStringLen) SysAllocStringLen;
+};
+const OleAutFunctions& OleAut();
 
 // Loads from System32, for the rest of the process, the DLLs that system DLLs we use
 // load later by name on their own (GDI+ delay-loads the imaging codecs, the CryptoAPI

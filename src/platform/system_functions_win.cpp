@@ -91,6 +91,27 @@ const DwmFunctions& Dwm() {
     return functions;
 }
 
+const OleaccFunctions& Oleacc() {
+    static const OleaccFunctions functions = [] {
+        const HMODULE module = LoadForProcessLifetime(L"oleacc.dll");
+        OleaccFunctions f{};
+        Bind(module, f.LresultFromObject, "LresultFromObject");
+        Bind(module, f.CreateStdAccessibleObject, "CreateStdAccessibleObject");
+        return f;
+    }();
+    return functions;
+}
+
+const OleAutFunctions& OleAut() {
+    static const OleAutFunctions functions = [] {
+        const HMODULE module = LoadForProcessLifetime(L"oleaut32.dll");
+        OleAutFunctions f{};
+        Bind(module, f.SysAllocStringLen, "SysAllocStringLen");
+        return f;
+    }();
+    return functions;
+}
+
 void PreloadDelayLoadedSystemDlls() {
     for (const wchar_t* name : {L"windowscodecs.dll", L"crypt32.dll", L"secur32.dll", L"dbghelp.dll"}) LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
 }

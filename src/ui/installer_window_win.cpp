@@ -14,6 +14,7 @@
 #include "platform/system_functions.h"
 #include "ui/localized_strings.h"
 #include "ui/media.h"
+#include "ui/page_accessible.h"
 #include "ui/page_layout.h"
 #include "ui/page_painter.h"
 #include "ui/page_style.h"
@@ -39,6 +40,8 @@ struct WindowState {
     HWND window = nullptr;
     HWND button = nullptr;
     PageState page;
+    PageState announced;  // the page as assistive technology was last told of it
+    PageAccessibility accessibility;
     DisplaySettings settings;
     PagePalette palette = ChoosePalette({}, {});
     int clip = kClipResource;
@@ -60,6 +63,7 @@ void SetStatus(std::wstring status, std::wstring detail, int progress) {
     state.page.detail = std::move(detail);
     state.page.progress = progress;
     InvalidateAll(state.window);
+    AnnouncePage(state.window, state.announced, state.page);
 }
 
 // The client size of the design at the window's DPI, widened to the outer size.
@@ -99,6 +103,7 @@ void ShowRetry() {
     InvalidateAll(state.window);
     PlaceRetryButton(state.window, state.button);
     SetFocus(state.button);
+    AnnouncePage(state.window, state.announced, state.page);
 }
 
 void StartWorker(void (*body)()) {
@@ -204,6 +209,8 @@ LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_COMMAND:
         if (LOWORD(wParam) == kRetryId && !flowRunning) RetryCommand();
         return 0;
+    case WM_GETOBJECT:
+        return State().accessibility.Answer(window, State().button, State().page, wParam, lParam);
     case WM_SETTINGCHANGE:
     case WM_SYSCOLORCHANGE:
         ApplyDisplaySettings(window);
@@ -233,6 +240,7 @@ LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         CloseRequested(window);
         return 0;
     case WM_DESTROY:
+        State().accessibility.Disconnect();
         KillTimer(window, kSweepTimer);
         KillTimer(window, kSlideTimer);
         PostQuitMessage(0);

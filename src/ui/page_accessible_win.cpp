@@ -1,0 +1,378 @@
+#include "ui/page_accessible.h"
+
+#include <oleacc.h>
+#include <wrl/client.h>
+
+#include <algorithm>
+#include <atomic>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/system_functions.h"
+#include "ui/page_layout.h"
+
+namespace tavro::ui {
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+long RoleOf(PageItemKind kind) {
+    switch (kind) {
+    case PageItemKind::Progress:
+        return ROLE_SYSTEM_PROGRESSBAR;
+    case PageItemKind::Retry:
+        return ROLE_SYSTEM_PUSHBUTTON;
+    case PageItemKind::Status:
+    case PageItemKind::Detail:
+        break;
+    }
+    return ROLE_SYSTEM_STATICTEXT;
+}
+
+// A text for the caller to free, or S_FALSE with none for an empty one.
+HRESULT ReturnText(std::wstring_view text, BSTR* out) {
+    *out = nullptr;
+    if (text.empty()) return S_FALSE;
+    try {
+        *out = OleAut().SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+    return *out != nullptr ? S_OK : E_OUTOFMEMORY;
+}
+
+// The window's title as the accessible name of its client area.
+HRESULT ReturnWindowText(HWND window, BSTR* out) {
+    wchar_t text[128] = {};
+    return ReturnText({text, static_cast<size_t>(std::max(GetWindowTextW(window, text, 128), 0))}, out);
+}
+
+}  // namespace
+
+// Every call reads the window's page model afresh; the parts are simple elements named by
+// child id, except Retry, a real button whose own standard object is handed out.
+class PageAccessible final : public IAccessible {
+public:
+    PageAccessible(HWND window, HWND button, const PageState& page) : window_(window), button_(button), page_(&page) {}
+
+    void Disconnect() { page_ = nullptr; }
+
+    // IUnknown
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** out) override {
+        if (out == nullptr) return E_POINTER;
+        *out = nullptr;
+        if (id != IID_IUnknown && id != IID_IDispatch && id != IID_IAccessible) return E_NOINTERFACE;
+        *out = static_cast<IAccessible*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = --references_;
+        if (left == 0) delete this;
+        return left;
+    }
+
+    // IDispatch: screen readers call IAccessible directly; there is no type library.
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+        return E_NOTIMPL;
+    }
+
+    // IAccessible
+    HRESULT STDMETHODCALLTYPE get_accParent(IDispatch** parent) override {
+        *parent = nullptr;
+        IAccessible* standard = Standard();
+        return standard != nullptr ? standard->get_accParent(parent) : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE get_accChildCount(long* count) override {
+        *count = 0;
+        std::vector<PageItem> items;
+        const HRESULT taken = Snapshot(items);
+        *count = static_cast<long>(items.size());
+        return taken;
+    }
+    HRESULT STDMETHODCALLTYPE get_accChild(VARIANT child, IDispatch** object) override {
+        *object = nullptr;
+        PageItem item{};
+        if (const HRESULT found = Find(child, item); found != S_OK) return found;
+        if (item.kind != PageItemKind::Retry) return S_FALSE;
+        *object = RetryObject().Detach();
+        return *object != nullptr ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE get_accName(VARIANT child, BSTR* name) override {
+        *name = nullptr;
+        if (IsSelf(child)) return page_ != nullptr ? ReturnWindowText(window_, name) : RPC_E_DISCONNECTED;
+        PageItem item{};
+        const HRESULT found = Find(child, item);
+        return found == S_OK ? ReturnText(item.name, name) : found;
+    }
+    HRESULT STDMETHODCALLTYPE get_accValue(VARIANT child, BSTR* value) override {
+        *value = nullptr;
+        if (IsSelf(child)) return page_ != nullptr ? S_FALSE : RPC_E_DISCONNECTED;
+        PageItem item{};
+        const HRESULT found = Find(child, item);
+        return found == S_OK ? ReturnText(item.value, value) : found;
+    }
+    HRESULT STDMETHODCALLTYPE get_accDescription(VARIANT child, BSTR* text) override { return NoText(child, text); }
+    HRESULT STDMETHODCALLTYPE get_accHelp(VARIANT child, BSTR* text) override { return NoText(child, text); }
+    HRESULT STDMETHODCALLTYPE get_accHelpTopic(BSTR* file, VARIANT, long* topic) override {
+        *file = nullptr;
+        *topic = 0;
+        return S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE get_accKeyboardShortcut(VARIANT child, BSTR* text) override {
+        return NoText(child, text);
+    }
+    HRESULT STDMETHODCALLTYPE get_accRole(VARIANT child, VARIANT* role) override {
+        *role = VARIANT{};
+        long value = ROLE_SYSTEM_CLIENT;
+        if (!IsSelf(child)) {
+            PageItem item{};
+            if (const HRESULT found = Find(child, item); found != S_OK) return found;
+            value = RoleOf(item.kind);
+        }
+        role->vt = VT_I4;
+        role->lVal = value;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_accState(VARIANT child, VARIANT* state) override {
+        *state = VARIANT{};
+        if (IsSelf(child)) {
+            IAccessible* standard = Standard();
+            return standard != nullptr ? standard->get_accState(child, state) : E_FAIL;
+        }
+        PageItem item{};
+        if (const HRESULT found = Find(child, item); found != S_OK) return found;
+        state->vt = VT_I4;
+        state->lVal = item.kind != PageItemKind::Retry ? STATE_SYSTEM_READONLY
+                      : GetFocus() == button_          ? STATE_SYSTEM_FOCUSABLE | STATE_SYSTEM_FOCUSED
+                                                       : STATE_SYSTEM_FOCUSABLE;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_accFocus(VARIANT* focus) override {
+        *focus = VARIANT{};
+        IAccessible* standard = Standard();
+        return standard != nullptr ? standard->get_accFocus(focus) : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE get_accSelection(VARIANT* selection) override {
+        *selection = VARIANT{};
+        return S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE get_accDefaultAction(VARIANT child, BSTR* action) override {
+        *action = nullptr;
+        PageItem item{};
+        if (IsSelf(child) || Find(child, item) != S_OK || item.kind != PageItemKind::Retry) return S_FALSE;
+        ComPtr<IAccessible> retry;
+        if (FAILED(RetryObject().As(&retry))) return S_FALSE;
+        return retry->get_accDefaultAction(Self(), action);
+    }
+    HRESULT STDMETHODCALLTYPE accSelect(long flags, VARIANT child) override {
+        IAccessible* standard = IsSelf(child) ? Standard() : nullptr;
+        return standard != nullptr ? standard->accSelect(flags, child) : DISP_E_MEMBERNOTFOUND;
+    }
+    HRESULT STDMETHODCALLTYPE accLocation(long* x, long* y, long* width, long* height, VARIANT child) override {
+        *x = *y = *width = *height = 0;
+        if (IsSelf(child)) {
+            IAccessible* standard = Standard();
+            return standard != nullptr ? standard->accLocation(x, y, width, height, child) : E_FAIL;
+        }
+        PageItem item{};
+        if (const HRESULT found = Find(child, item); found != S_OK) return found;
+        const RECT box = ScreenBox(item);
+        *x = box.left;
+        *y = box.top;
+        *width = box.right - box.left;
+        *height = box.bottom - box.top;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE accNavigate(long direction, VARIANT start, VARIANT* end) override {
+        *end = VARIANT{};
+        std::vector<PageItem> items;
+        if (const HRESULT taken = Snapshot(items); taken != S_OK) return taken;
+        const long count = static_cast<long>(items.size());
+        long target = 0;
+        if (IsSelf(start)) {
+            if (direction == NAVDIR_FIRSTCHILD) target = 1;
+            else if (direction == NAVDIR_LASTCHILD) target = count;
+            else if (IAccessible* standard = Standard()) return standard->accNavigate(direction, start, end);
+        } else {
+            PageItem item{};
+            if (const HRESULT found = Find(start, item); found != S_OK) return found;
+            if (direction == NAVDIR_NEXT || direction == NAVDIR_DOWN) target = start.lVal + 1;
+            else if (direction == NAVDIR_PREVIOUS || direction == NAVDIR_UP) target = start.lVal - 1;
+        }
+        if (target < 1 || target > count) return S_FALSE;
+        return PutChild(items, target, end);
+    }
+    HRESULT STDMETHODCALLTYPE accHitTest(long x, long y, VARIANT* hit) override {
+        *hit = VARIANT{};
+        std::vector<PageItem> items;
+        if (const HRESULT taken = Snapshot(items); taken != S_OK) return taken;
+        const POINT point{x, y};
+        for (size_t i = 0; i < items.size(); ++i) {
+            const RECT box = ScreenBox(items[i]);
+            if (PtInRect(&box, point)) return PutChild(items, static_cast<long>(i + 1), hit);
+        }
+        RECT client{};
+        GetClientRect(window_, &client);
+        MapWindowPoints(window_, nullptr, reinterpret_cast<POINT*>(&client), 2);
+        if (!PtInRect(&client, point)) return S_FALSE;
+        hit->vt = VT_I4;
+        hit->lVal = CHILDID_SELF;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE accDoDefaultAction(VARIANT child) override {
+        PageItem item{};
+        if (IsSelf(child) || Find(child, item) != S_OK || item.kind != PageItemKind::Retry) {
+            return DISP_E_MEMBERNOTFOUND;
+        }
+        // Posted: the click must not run inside a call that a client is waiting on.
+        PostMessageW(button_, BM_CLICK, 0, 0);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE put_accName(VARIANT, BSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_accValue(VARIANT, BSTR) override { return E_NOTIMPL; }
+
+private:
+    ~PageAccessible() = default;
+
+    static bool IsSelf(const VARIANT& child) { return child.vt == VT_I4 && child.lVal == CHILDID_SELF; }
+    static VARIANT Self() {
+        VARIANT self{};
+        self.vt = VT_I4;
+        self.lVal = CHILDID_SELF;
+        return self;
+    }
+
+    // The page's parts now. Nothing may be thrown back into the caller's COM dispatch.
+    HRESULT Snapshot(std::vector<PageItem>& items) const noexcept {
+        if (page_ == nullptr) return RPC_E_DISCONNECTED;
+        try {
+            wchar_t retry[128] = {};
+            if (IsWindowVisible(button_)) GetWindowTextW(button_, retry, 128);
+            items = PageItems(*page_, retry);
+            return S_OK;
+        } catch (...) {
+            return E_OUTOFMEMORY;
+        }
+    }
+
+    // S_OK with the part that `child` names, or the error for a gone window or a bad id.
+    HRESULT Find(const VARIANT& child, PageItem& item) const noexcept {
+        if (child.vt != VT_I4) return page_ != nullptr ? E_INVALIDARG : RPC_E_DISCONNECTED;
+        std::vector<PageItem> items;
+        if (const HRESULT taken = Snapshot(items); taken != S_OK) return taken;
+        if (child.lVal < 1 || child.lVal > static_cast<long>(items.size())) return E_INVALIDARG;
+        item = std::move(items[static_cast<size_t>(child.lVal - 1)]);
+        return S_OK;
+    }
+
+    HRESULT NoText(const VARIANT& child, BSTR* text) const {
+        *text = nullptr;
+        PageItem item{};
+        return IsSelf(child) || Find(child, item) == S_OK ? S_FALSE : E_INVALIDARG;
+    }
+
+    // Retry as its own object, any other part as its child id.
+    HRESULT PutChild(const std::vector<PageItem>& items, long id, VARIANT* out) const {
+        if (items[static_cast<size_t>(id - 1)].kind == PageItemKind::Retry) {
+            if (ComPtr<IDispatch> retry = RetryObject()) {
+                out->vt = VT_DISPATCH;
+                out->pdispVal = retry.Detach();
+                return S_OK;
+            }
+        }
+        out->vt = VT_I4;
+        out->lVal = id;
+        return S_OK;
+    }
+
+    RECT ScreenBox(const PageItem& item) const {
+        RECT box{};
+        if (item.kind == PageItemKind::Retry) {
+            GetWindowRect(button_, &box);
+            return box;
+        }
+        const float s = DesignScale(GetDpiForWindow(window_));
+        box = {static_cast<LONG>(item.x * s), static_cast<LONG>(item.y * s),
+               static_cast<LONG>((item.x + item.width) * s + 0.5f), static_cast<LONG>((item.y + item.height) * s + 0.5f)};
+        MapWindowPoints(window_, nullptr, reinterpret_cast<POINT*>(&box), 2);
+        return box;
+    }
+
+    // The system's object for the client area answers what is the window's, not the page's:
+    // its parent, focus, state and place.
+    IAccessible* Standard() {
+        if (page_ == nullptr) return nullptr;
+        if (!standard_) {
+            try {
+                Oleacc().CreateStdAccessibleObject(window_, OBJID_CLIENT, IID_IAccessible,
+                                                   reinterpret_cast<void**>(standard_.GetAddressOf()));
+            } catch (...) {
+                return nullptr;
+            }
+        }
+        return standard_.Get();
+    }
+
+    ComPtr<IDispatch> RetryObject() const {
+        ComPtr<IDispatch> object;
+        try {
+            Oleacc().CreateStdAccessibleObject(button_, OBJID_CLIENT, IID_IDispatch,
+                                               reinterpret_cast<void**>(object.GetAddressOf()));
+        } catch (...) {
+            object.Reset();
+        }
+        return object;
+    }
+
+    std::atomic<ULONG> references_{1};
+    HWND window_;
+    HWND button_;
+    const PageState* page_;
+    ComPtr<IAccessible> standard_;
+};
+
+LRESULT PageAccessibility::Answer(HWND window, HWND button, const PageState& page, WPARAM wParam, LPARAM lParam) {
+    // Compared as 32 bits: the id arrives sign-extended or not, depending on the sender.
+    if (static_cast<DWORD>(lParam) != static_cast<DWORD>(OBJID_CLIENT)) return 0;
+    try {
+        const OleaccFunctions& oleacc = Oleacc();
+        if (object_ == nullptr) object_ = new PageAccessible(window, button, page);
+        const LRESULT result = oleacc.LresultFromObject(IID_IAccessible, wParam, object_);
+        return result > 0 ? result : 0;
+    } catch (...) {
+        return 0;  // without oleacc the system's own object answers
+    }
+}
+
+void PageAccessibility::Disconnect() {
+    if (object_ == nullptr) return;
+    object_->Disconnect();
+    // Releases what remote clients still hold, so the object goes now, not at their leisure.
+    CoDisconnectObject(object_, 0);
+    object_->Release();
+    object_ = nullptr;
+}
+
+void AnnouncePage(HWND window, PageState& announced, const PageState& now) {
+    const PageAnnouncement change = DecideAnnouncement(announced, now);
+    announced = now;
+    if (change.statusName) {
+        NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, window, OBJID_CLIENT, kStatusChildId);
+        NotifyWinEvent(EVENT_OBJECT_LIVEREGIONCHANGED, window, OBJID_CLIENT, kStatusChildId);
+    }
+    if (change.progressValue) NotifyWinEvent(EVENT_OBJECT_VALUECHANGE, window, OBJID_CLIENT, kProgressChildId);
+    if (change.partsChanged) NotifyWinEvent(EVENT_OBJECT_REORDER, window, OBJID_CLIENT, CHILDID_SELF);
+    if (change.failure) NotifyWinEvent(EVENT_SYSTEM_ALERT, window, OBJID_CLIENT, kStatusChildId);
+}
+
+}  // namespace tavro::ui
