@@ -208,6 +208,8 @@ LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         return IsWindowVisible(State().button) ? MAKELRESULT(kRetryId, DC_HASDEFID) : 0;
     case WM_COMMAND:
         if (LOWORD(wParam) == kRetryId && !flowRunning) RetryCommand();
+        // IsDialogMessageW turns Esc into IDCANCEL: it closes as the title bar's button does.
+        if (LOWORD(wParam) == IDCANCEL) CloseRequested(window);
         return 0;
     case WM_GETOBJECT:
         return State().accessibility.Answer(window, State().button, State().page, wParam, lParam);
