@@ -29,44 +29,37 @@ TEST(PageStyle, TextFormatPerTextAndDirection) {
     }
 }
 
-TEST(PageStyle, HighContrastTakesEverySystemColourInItsPlace) {
-    // Each system colour distinct, with red, green and blue distinct inside it (0x00BBGGRR).
+TEST(PageStyle, ContrastAndMotion) {
+    // Each system colour distinct, and red, green and blue distinct inside it (0x00BBGGRR).
     const SystemColours system{0x030201, 0x060504, 0x090807, 0x0C0B0A, 0x0F0E0D, 0x121110, 0x151413};
-    const PagePalette normal = ChoosePalette({}, system);
-    EXPECT_EQ(normal.backgroundTop, 0xFFF1ECFFu);
-    EXPECT_EQ(normal.barLeft, 0xFF0A84FFu);
-    EXPECT_EQ(normal.button, 0xFF3089F0u);
-    EXPECT_EQ(normal.trackOutline >> 24, 0u);
-    EXPECT_TRUE(normal.pictures);
-
-    const PagePalette contrast = ChoosePalette({.highContrast = true}, system);
-    const std::uint32_t window = 0xFF010203, text = 0xFF040506, highlight = 0xFF070809, highlightText = 0xFF0A0B0C,
-                        face = 0xFF0D0E0F, buttonText = 0xFF101112, gray = 0xFF131415;
-    const std::uint32_t expected[] = {window, window, text, text, text, window, text, highlight, highlight,
-                                      window, face, highlight, face, buttonText, buttonText, highlightText, gray};
-    const std::uint32_t actual[] = {contrast.backgroundTop, contrast.backgroundBottom, contrast.logo, contrast.title,
-                                    contrast.subtitle, contrast.trackFill, contrast.trackOutline, contrast.barLeft,
-                                    contrast.barRight, contrast.buttonBackground, contrast.button,
-                                    contrast.buttonPressed, contrast.buttonDisabled, contrast.buttonOutline,
-                                    contrast.buttonText, contrast.buttonTextPressed, contrast.buttonTextDisabled};
-    for (size_t i = 0; i < std::size(expected); ++i) EXPECT_EQ(actual[i], expected[i]) << "colour " << i;
-    EXPECT_FALSE(contrast.pictures);
-}
-
-TEST(PageStyle, MotionFollowsAnimationAndContrast) {
     const struct {
         bool highContrast, animation, clip, slidesTurn;
+        std::uint32_t background, text, bar, buttonText;
     } cases[] = {
-        {false, true, true, true},
-        {false, false, false, false},
-        {true, true, false, true},
-        {true, false, false, false},
+        {false, true, true, true, 0xFFF1ECFF, 0xFF29292D, 0xFF0A84FF, 0xFFFFFFFF},
+        {false, false, false, false, 0xFFF1ECFF, 0xFF29292D, 0xFF0A84FF, 0xFFFFFFFF},
+        {true, true, false, true, 0xFF010203, 0xFF040506, 0xFF070809, 0xFF101112},
+        {true, false, false, false, 0xFF010203, 0xFF040506, 0xFF070809, 0xFF101112},
     };
     for (const auto& c : cases) {
         const DisplaySettings settings{c.highContrast, c.animation};
-        EXPECT_EQ(PlaysClip(settings), c.clip) << c.highContrast << c.animation;
-        EXPECT_EQ(RotatesSlides(settings), c.slidesTurn) << c.highContrast << c.animation;
+        const PagePalette palette = ChoosePalette(settings, system);
+        SCOPED_TRACE(testing::Message() << c.highContrast << c.animation);
+        EXPECT_EQ(PlaysClip(settings), c.clip);
+        EXPECT_EQ(RotatesSlides(settings), c.slidesTurn);
+        EXPECT_EQ(palette.pictures, !c.highContrast);
+        // No gradient in high contrast: both ends of the background and of the bar alike.
+        EXPECT_EQ(palette.backgroundTop, c.background);
+        EXPECT_EQ(palette.backgroundBottom, c.highContrast ? c.background : 0xFFFFFFFFu);
+        EXPECT_EQ(palette.title, c.text);
+        EXPECT_EQ(palette.barLeft, c.bar);
+        EXPECT_EQ(palette.barRight, c.highContrast ? c.bar : 0xFF97BEFCu);
+        EXPECT_EQ(palette.buttonText, c.buttonText);
     }
+    const PagePalette contrast = ChoosePalette({.highContrast = true}, system);
+    EXPECT_EQ(contrast.button, 0xFF0D0E0Fu);
+    EXPECT_EQ(contrast.buttonTextPressed, 0xFF0A0B0Cu);
+    EXPECT_EQ(contrast.buttonTextDisabled, 0xFF131415u);
 }
 
 }  // namespace

@@ -5,58 +5,35 @@
 //                                 with the name its object has now, and the tree
 // Output, UTF-8 lines: "event <kind> <child> <name>", "client <name>",
 // "child <id> role <role> name <name> value <value>" ("role object" for a child object).
-// Events are only recorded in the hook and queried afterwards: the hook is entered again
-// while a query waits on the window's process.
+// The hook only records: it is entered again while a query waits on the window's process.
 #include <windows.h>
 #include <oleacc.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
+
+#include "platform/text.h"
 
 namespace {
 
 struct Event {
     DWORD kind;
     HWND window;
-    LONG object;
-    LONG child;
+    LONG object, child;
 };
 std::vector<Event> events;
-bool alerted = false;
 
 void Print(const std::wstring& line) {
-    const std::wstring text = line + L"\n";
-    std::string bytes(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr)), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr);
+    const std::string bytes = tavro::WideToUtf8(line + L"\n");
     DWORD written = 0;
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size() - 1), &written, nullptr);
-}
-
-bool OfInstaller(HWND window) {
-    wchar_t name[64] = {};
-    GetClassNameW(GetAncestor(window, GA_ROOT), name, 64);
-    return std::wstring(name) == L"TavroInstallerWindow";
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
 void CALLBACK OnEvent(HWINEVENTHOOK, DWORD kind, HWND window, LONG object, LONG child, DWORD, DWORD) {
-    if (window == nullptr || !OfInstaller(window)) return;
-    events.push_back({kind, window, object, child});
-    alerted = alerted || kind == EVENT_SYSTEM_ALERT;
-}
-
-// One of the text properties, read first and then taken over (a call and its out
-// parameter as two arguments of one call would be evaluated in no fixed order).
-template <class Getter>
-std::wstring Text(IAccessible* object, Getter getter, VARIANT child) {
-    BSTR text = nullptr;
-    const HRESULT hr = (object->*getter)(child, &text);
-    std::wstring value = SUCCEEDED(hr) && text != nullptr ? text : L"";
-    SysFreeString(text);
-    return value;
-}
-
-std::wstring Name(IAccessible* object, VARIANT child) {
-    return Text(object, &IAccessible::get_accName, child);
+    wchar_t name[64] = {};
+    GetClassNameW(GetAncestor(window, GA_ROOT), name, 64);
+    if (std::wstring(name) == L"TavroInstallerWindow") events.push_back({kind, window, object, child});
 }
 
 VARIANT Child(LONG id) {
@@ -66,15 +43,24 @@ VARIANT Child(LONG id) {
     return child;
 }
 
+// Read into a local first: the call and its out parameter as two arguments of one call
+// would be evaluated in no fixed order.
+std::wstring Text(IAccessible* object, HRESULT (STDMETHODCALLTYPE IAccessible::*get)(VARIANT, BSTR*), LONG id) {
+    BSTR text = nullptr;
+    const HRESULT hr = (object->*get)(Child(id), &text);
+    std::wstring value = SUCCEEDED(hr) && text != nullptr ? text : L"";
+    SysFreeString(text);
+    return value;
+}
+
 void PrintTree(HWND window) {
     IAccessible* client = nullptr;
     if (FAILED(AccessibleObjectFromWindow(window, OBJID_CLIENT, IID_IAccessible, reinterpret_cast<void**>(&client)))) {
-        Print(L"error no client object");
-        return;
+        return Print(L"error no client object");
     }
     long count = 0;
     client->get_accChildCount(&count);
-    Print(L"client " + Name(client, Child(CHILDID_SELF)));
+    Print(L"client " + Text(client, &IAccessible::get_accName, CHILDID_SELF));
     for (long id = 1; id <= count; ++id) {
         IDispatch* dispatch = nullptr;
         IAccessible* own = nullptr;
@@ -83,58 +69,52 @@ void PrintTree(HWND window) {
             dispatch->Release();
         }
         IAccessible* object = own != nullptr ? own : client;
-        const VARIANT self = own != nullptr ? Child(CHILDID_SELF) : Child(id);
+        const LONG self = own != nullptr ? CHILDID_SELF : id;
         VARIANT role{};
-        object->get_accRole(self, &role);
-        const std::wstring valueText = Text(object, &IAccessible::get_accValue, self);
-        Print(L"child " + std::to_wstring(id) + L" role " +
-              (own != nullptr ? std::wstring(L"object") : std::to_wstring(role.lVal)) + L" name " +
-              Name(object, self) + L" value " + valueText);
+        object->get_accRole(Child(self), &role);
+        Print(L"child " + std::to_wstring(id) + L" role " + (own ? L"object" : std::to_wstring(role.lVal)) + L" name " +
+              Text(object, &IAccessible::get_accName, self) + L" value " + Text(object, &IAccessible::get_accValue, self));
         if (own != nullptr) own->Release();
     }
     client->Release();
-}
-
-const wchar_t* KindName(DWORD kind) {
-    switch (kind) {
-    case EVENT_OBJECT_NAMECHANGE: return L"namechange";
-    case EVENT_OBJECT_VALUECHANGE: return L"valuechange";
-    case EVENT_OBJECT_LIVEREGIONCHANGED: return L"liveregion";
-    case EVENT_OBJECT_FOCUS: return L"focus";
-    case EVENT_OBJECT_REORDER: return L"reorder";
-    case EVENT_SYSTEM_ALERT: return L"alert";
-    default: return L"other";
-    }
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    const bool listen = argc > 2 && std::wstring(argv[1]) == L"listen";
-    if (listen) {
+    if (argc > 2 && std::wstring(argv[1]) == L"listen") {
         const DWORD flags = WINEVENT_OUTOFCONTEXT | WINEVENT_SKIPOWNPROCESS;
         SetWinEventHook(EVENT_SYSTEM_ALERT, EVENT_SYSTEM_ALERT, nullptr, OnEvent, 0, 0, flags);
         SetWinEventHook(EVENT_OBJECT_FOCUS, EVENT_OBJECT_LIVEREGIONCHANGED, nullptr, OnEvent, 0, 0, flags);
         Print(L"ready");
-        const ULONGLONG end = GetTickCount64() + 1000ull * _wtoi(argv[2]);
-        ULONGLONG settled = 0;  // what follows an alert arrives too
-        while (GetTickCount64() < end && (settled == 0 || GetTickCount64() < settled)) {
+        ULONGLONG end = GetTickCount64() + 1000ull * _wtoi(argv[2]);
+        bool alerted = false;
+        while (GetTickCount64() < end) {
             MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
             MSG message;
             while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-            if (alerted && settled == 0) settled = GetTickCount64() + 500;
+            if (!alerted && std::any_of(events.begin(), events.end(),
+                                        [](const Event& e) { return e.kind == EVENT_SYSTEM_ALERT; })) {
+                alerted = true;
+                end = GetTickCount64() + 500;  // what follows an alert (the focus on Retry) comes too
+            }
         }
         const std::vector<Event> seen = events;  // the queries below may add to `events`
+        const std::wstring kinds[] = {L"namechange", L"valuechange", L"liveregion", L"focus", L"alert"};
+        const DWORD ids[] = {EVENT_OBJECT_NAMECHANGE, EVENT_OBJECT_VALUECHANGE, EVENT_OBJECT_LIVEREGIONCHANGED,
+                             EVENT_OBJECT_FOCUS, EVENT_SYSTEM_ALERT};
         for (const Event& event : seen) {
             IAccessible* object = nullptr;
             VARIANT child{};
             std::wstring name;
             if (SUCCEEDED(AccessibleObjectFromEvent(event.window, event.object, event.child, &object, &child))) {
-                name = Name(object, child);
+                name = Text(object, &IAccessible::get_accName, child.lVal);
                 object->Release();
             }
-            Print(std::wstring(L"event ") + KindName(event.kind) + L" " + std::to_wstring(event.child) + L" " + name);
+            std::wstring kind = std::to_wstring(event.kind);
+            for (size_t i = 0; i < std::size(ids); ++i) kind = ids[i] == event.kind ? kinds[i] : kind;
+            Print(L"event " + kind + L" " + std::to_wstring(event.child) + L" " + name);
         }
     }
     const HWND window = FindWindowW(L"TavroInstallerWindow", nullptr);
