@@ -210,14 +210,17 @@ def kill_installer_during_setup(case, w):
     check(case, "its setup runs on", cached_setups() and not setup_runs(), setup_runs())
 
 
-def killed_during_setup(case, w):
+def killed_during_setup(case, w, installed_meanwhile=False):
     kill_installer_during_setup(case, w)
+    if installed_meanwhile:  # a copy the start would hand over to, were the setup not running
+        run("wine", os.path.join(DEMO, "1.0.0", "Tavro-Setup-1.0.0.exe"))
+        check(case, "a copy is installed while the setup still runs", installed() and cached_setups())
     again = wt.Window()  # at once: the restart finds the setup still running
     check(case, "the restart's window appears while the setup runs", again.id and cached_setups())
     done(case, again)
-    check(case, "one setup run, its install finished without a failure", setup_runs() == [0] and
-          journal()[-3:] == ["installer_opened", "install_succeeded", "payload_cache_removed"] and
-          "installer_failed" not in journal(), (setup_runs(), journal()))
+    check(case, "one setup run from the cache, its install finished without a failure",
+          setup_runs() == [0] * (1 + installed_meanwhile) and "installer_failed" not in journal() and
+          journal()[-3:] == ["installer_opened", "install_succeeded", "payload_cache_removed"], (setup_runs(), journal()))
     check(case, "nothing but the journal and the lock left in the cache", cache_left() == ["events.jsonl", "session.lock"],
           cache_left())
 
@@ -248,6 +251,8 @@ CASES = [  # name, the channel's script, the installer's environment, what is do
     ("digest-mismatch", BAD, {}, None, bad_digest),
     ("killed-during-setup", [], {"TAVRO_DEMO_SETUP_DELAY_MS": "8000"}, None, killed_during_setup),
     ("killed-then-setup-ended", [], {"TAVRO_DEMO_SETUP_DELAY_MS": "8000"}, None, killed_then_setup_ended),
+    ("killed-during-setup-copy-installed", [], {"TAVRO_DEMO_SETUP_DELAY_MS": "8000"}, None,
+     lambda case, w: killed_during_setup(case, w, installed_meanwhile=True)),
 ]
 
 
