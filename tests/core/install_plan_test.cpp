@@ -120,7 +120,6 @@ TEST(InstallPlan, SetupEndByExitCode) {
         {0, true, nullptr, false},
         {3010, true, nullptr, true},
         {1602, true, kFailed, false},
-        {1, true, kFailed, false},
         {3011, true, kFailed, false},
         {std::nullopt, true, "Cannot read setup result", false},
         {0, false, nullptr, false},

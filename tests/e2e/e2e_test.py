@@ -187,15 +187,13 @@ def start_tavro():  # a copy that is not installed: an installed one would be ha
 
 
 def cached_setups():  # Linux ids of this prefix's processes started from a package in the cache
-    found = []
-    for pid in filter(str.isdigit, os.listdir("/proc")):
+    def read(pid, name):
         try:
-            command, environment = (open("/proc/%s/%s" % (pid, f), "rb").read() for f in ("cmdline", "environ"))
+            return open("/proc/%s/%s" % (pid, name), "rb").read()
         except OSError:
-            continue
-        if b"\\TavroInstaller\\" in command and ("WINEPREFIX=%s\0" % wt.PREFIX).encode() in environment:
-            found.append(int(pid))
-    return found
+            return b""
+    prefix = ("WINEPREFIX=%s\0" % wt.PREFIX).encode()
+    return [p for p in os.listdir("/proc") if p.isdigit() and b"\\TavroInstaller\\" in read(p, "cmdline") and prefix in read(p, "environ")]
 
 
 def cache_left():  # the cache's entries but an empty receipts folder, which the hand-over keeps
@@ -210,6 +208,13 @@ def kill_installer_during_setup(case, w):
     check(case, "its setup runs on", cached_setups() and not setup_runs(), setup_runs())
 
 
+def ended_clean(case, last_events):
+    check(case, "no failure, the journal ends " + " ".join(last_events),
+          journal()[-3:] == last_events and "installer_failed" not in journal(), journal())
+    check(case, "nothing but the journal and the lock left in the cache", cache_left() == ["events.jsonl", "session.lock"],
+          cache_left())
+
+
 def killed_during_setup(case, w, installed_meanwhile=False):
     kill_installer_during_setup(case, w)
     if installed_meanwhile:  # a copy the start would hand over to, were the setup not running
@@ -218,11 +223,8 @@ def killed_during_setup(case, w, installed_meanwhile=False):
     again = wt.Window()  # at once: the restart finds the setup still running
     check(case, "the restart's window appears while the setup runs", again.id and cached_setups())
     done(case, again)
-    check(case, "one setup run from the cache, its install finished without a failure",
-          setup_runs() == [0] * (1 + installed_meanwhile) and "installer_failed" not in journal() and
-          journal()[-3:] == ["installer_opened", "install_succeeded", "payload_cache_removed"], (setup_runs(), journal()))
-    check(case, "nothing but the journal and the lock left in the cache", cache_left() == ["events.jsonl", "session.lock"],
-          cache_left())
+    check(case, "the cached setup ran once", setup_runs() == [0] * (1 + installed_meanwhile), setup_runs())
+    ended_clean(case, ["installer_opened", "install_succeeded", "payload_cache_removed"])
 
 
 def killed_then_setup_ended(case, w):
@@ -231,10 +233,7 @@ def killed_then_setup_ended(case, w):
     again, seen = subprocess.Popen(["wine", EXE]), []
     until(lambda: seen.extend(windows()) or again.poll() is not None, 30)
     check(case, "the restart hands over without a window", again.wait(10) == 0 and not seen, seen)
-    check(case, "the hand-over cleaned the cache, no failure", journal()[-3:] == ["installed_app_detected_at_startup",
-          "payload_cache_removed", "app_launch_confirmed"] and "installer_failed" not in journal(), journal())
-    check(case, "nothing but the journal and the lock left in the cache", cache_left() == ["events.jsonl", "session.lock"],
-          cache_left())
+    ended_clean(case, ["installed_app_detected_at_startup", "payload_cache_removed", "app_launch_confirmed"])
 
 
 BAD = [{"action": "serve"}, {"action": "serve", "file": "desktop/win/tampered.exe"}]
