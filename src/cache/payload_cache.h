@@ -53,8 +53,9 @@ struct CachedPackage {
 UniqueFile OpenCompletePackage(const std::wstring& cacheDirectory, std::wstring_view sha512Hex,
                                std::uint64_t expectedSize);
 
-// Opens or creates the package file for a release digest, to download into it. Throws "Unsafe cache file"
-// when the path is a reparse point, "Cannot open cached package" or "Cannot read cache".
+// Opens or creates the package file for a release digest, to download into it. Throws
+// "Unsafe cache file" when the path is a reparse point, "Cannot open cached package" or
+// "Cannot read cache".
 CachedPackage OpenCachedPackage(const std::wstring& cacheDirectory, std::wstring_view sha512Hex);
 
 // Whether the file is already the complete package: its size is the expected one and its
@@ -80,7 +81,7 @@ UniqueFile LockVerifiedPackage(CachedPackage& package);
 
 // A setup started from a package file of the cache that has not ended yet: a handle to it
 // that can be waited on and can read its exit code. Empty when none runs, or when the
-// process cannot be opened for that.
+// process cannot be opened for that. Throws the listing's FileSystemError.
 struct RunningSetup {
     std::wstring packagePath;
     UniqueKernelHandle process;
