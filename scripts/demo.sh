@@ -124,8 +124,7 @@ while kill -0 "$installer" 2>/dev/null; do
 done
 wait "$installer"
 first=$?
-sleep "$(( TAVRO_DEMO_APP_LIFETIME_MS / 1000 + 1 ))"  # the installed Tavro, started at the end, closes
-echo "exit code: $first (0: installed; the window closed by itself and started Tavro)"
+echo "exit code: $first (0: installed; the window closed by itself, Tavro not started)"
 echo "uninstall record:"
 wine reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tavro' 2>/dev/null | tr -d '\r' | grep -E 'Display|Install'
 

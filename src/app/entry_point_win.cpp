@@ -9,6 +9,7 @@
 
 #include "app/installer_config.h"
 #include "app/run_modes.h"
+#include "cache/payload_cache.h"
 #include "core/event_log.h"
 #include "core/process_state.h"
 #include "feed/feed_parser.h"
@@ -20,6 +21,7 @@
 #include "ui/installer_window.h"
 #include "ui/localized_strings.h"
 #include "ui/media.h"
+#include "verify/app_version.h"
 #include "verify/installed_app.h"
 
 namespace tavro::app {
@@ -66,6 +68,29 @@ void RunMessageLoop(HWND window) {
     }
 }
 
+// Cached packages that the installed copy makes useless go at each hand-over: a start that
+// hands over never reaches an install run, whose pruning would take them. Skipped when
+// another installer holds the run lock; a failure only leaves them for a later start.
+void CleanUpCacheForInstalledCopy(const std::wstring& cacheDirectory, const std::wstring& installed) noexcept {
+    try {
+        const UniqueFile runLock = cache::TryTakeRunLock(cacheDirectory);
+        if (runLock) cache::CleanUpInstalledPackages(cacheDirectory, verify::ReadApplicationVersion(installed));
+    } catch (...) {
+    }
+}
+
+// Starts the installed copy after cleaning the cache for it. False, with nothing started,
+// while a setup that an ended installer started from the cache still runs: the window's
+// run waits for that setup, and the copy it may be replacing stays closed meanwhile.
+bool HandOverToInstalledCopy(const std::wstring& installed) {
+    const std::wstring cacheDirectory = cache::OpenPayloadCache();
+    if (cache::FindRunningCachedSetup(cacheDirectory).process) return false;
+    WriteEvent("installed_app_detected_at_startup");
+    CleanUpCacheForInstalledCopy(cacheDirectory, installed);
+    launch::LaunchWithHandshake(installed);
+    return true;
+}
+
 int Start(HINSTANCE instance, int showCommand) {
     ThrowIfFailed(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
     ui::LoadLocalizedStrings();
@@ -95,11 +120,7 @@ int Start(HINSTANCE instance, int showCommand) {
         // installer window takes over, without showing the failure.
         try {
             const std::wstring installed = verify::FindInstalledApplication();
-            if (!installed.empty()) {
-                WriteEvent("installed_app_detected_at_startup");
-                launch::LaunchWithHandshake(installed);
-                return 0;
-            }
+            if (!installed.empty() && HandOverToInstalledCopy(installed)) return 0;
         } catch (...) {
             WriteEvent("installed_app_startup_launch_failed");
         }

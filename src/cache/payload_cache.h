@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "cache/cache_cleanup.h"
 #include "platform/win_handles.h"
 
 namespace tavro::cache {
@@ -27,9 +28,9 @@ void PrunePayloadCache(const std::wstring& cacheDirectory);
 // "Cannot read user identity", "Cannot read user SID" or "Cannot secure cache".
 UniqueLocalMemory CacheDirectorySecurity();
 
-// Whether a file name in the cache is one that pruning may remove: 64 or 128 lower-case
-// hex digits, ".exe", optionally ".etag", and nothing else.
-bool IsPrunableCacheName(std::wstring_view name);
+// Takes the per-user run lock: "session.lock" in the cache directory, opened with no
+// sharing at all and held until the handle closes. Empty when another run holds it.
+UniqueFile TryTakeRunLock(const std::wstring& cacheDirectory);
 
 // The package file's name in the cache: the release's SHA-512 hex text and ".exe".
 std::wstring PackageFileName(std::wstring_view sha512Hex);
@@ -45,8 +46,16 @@ struct CachedPackage {
     std::uint64_t size = 0;
 };
 
-// Opens or creates the package file for a release digest. Throws "Unsafe cache file"
-// when the path is a reparse point, "Cannot open cached package" or "Cannot read cache".
+// The package file for a release digest, opened read-only and shared for reading only when
+// it is already complete: the expected size and exactly that digest. Empty otherwise, a
+// missing file included. A setup still running from the file admits readers, not writers.
+// Throws "Unsafe cache file" when the path is a reparse point, and the digest's failures.
+UniqueFile OpenCompletePackage(const std::wstring& cacheDirectory, std::wstring_view sha512Hex,
+                               std::uint64_t expectedSize);
+
+// Opens or creates the package file for a release digest, to download into it. Throws
+// "Unsafe cache file" when the path is a reparse point, "Cannot open cached package" or
+// "Cannot read cache".
 CachedPackage OpenCachedPackage(const std::wstring& cacheDirectory, std::wstring_view sha512Hex);
 
 // Whether the file is already the complete package: its size is the expected one and its
@@ -70,8 +79,20 @@ void WriteValidator(const std::wstring& validatorPath, std::wstring_view entityT
 // Throws "Cannot persist verified package" or "Cannot lock verified package".
 UniqueFile LockVerifiedPackage(CachedPackage& package);
 
-// Removes the package file and then its validator file (the caller has closed the
-// package). True when both are gone, a file that was already absent included.
-bool RemoveCachedPackage(const std::wstring& packagePath);
+// A setup started from a package file of the cache that has not ended yet: a handle to it
+// that can be waited on and can read its exit code. Empty when none runs, or when the
+// process cannot be opened for that. Throws the listing's FileSystemError.
+struct RunningSetup {
+    std::wstring packagePath;
+    UniqueKernelHandle process;
+};
+RunningSetup FindRunningCachedSetup(const std::wstring& cacheDirectory);
+
+// Once `installedVersion` is installed and confirmed, and the caller holds the run lock:
+// removes what PlanInstalledCleanup names (a package's version is read from its file;
+// reparse points are neither read nor removed) and journals "payload_cache_removed", or
+// "payload_cache_cleanup_deferred" when a removal or the listing failed. Nothing is
+// journaled when there was nothing to remove. Never throws.
+void CleanUpInstalledPackages(const std::wstring& cacheDirectory, const std::wstring& installedVersion) noexcept;
 
 }  // namespace tavro::cache

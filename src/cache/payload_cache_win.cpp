@@ -5,7 +5,9 @@
 #include <sddl.h>
 #include <shlobj.h>
 
+#include <exception>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cache/file_digest.h"
@@ -14,6 +16,8 @@
 #include "platform/file_system.h"
 #include "platform/text.h"
 #include "platform/unique_handle.h"
+#include "verify/app_version.h"
+#include "verify/running_processes.h"
 
 namespace tavro::cache {
 
@@ -27,10 +31,6 @@ constexpr std::int64_t kPruneAge = 6048000000000;
 
 std::int64_t FileTimeValue(const FILETIME& time) {
     return static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
-}
-
-bool IsLowerHexDigit(wchar_t c) {
-    return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f');
 }
 
 bool IsReparsePoint(DWORD attributes) {
@@ -48,6 +48,31 @@ void PruneEntry(const std::wstring& folder, const std::wstring& name, std::int64
     if (IsReparsePoint(data.dwFileAttributes)) return;
 
     if (now - FileTimeValue(data.ftLastWriteTime) > kPruneAge) RemoveFile(path);
+}
+
+std::int64_t Now() {
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    return FileTimeValue(now);
+}
+
+// What the clean-up needs to know of a cache entry; a package's version is read only from
+// a plain file.
+CacheEntry DescribeEntry(const std::wstring& folder, const std::wstring& name, std::int64_t now) {
+    CacheEntry entry;
+    entry.name = name;
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    // Attributes that cannot be read could hide a reparse point.
+    entry.unsafe = !GetFileAttributesExW(JoinPath(folder, name).c_str(), GetFileExInfoStandard, &data) ||
+                   IsReparsePoint(data.dwFileAttributes);
+    entry.expired = now - FileTimeValue(data.ftLastWriteTime) > kPruneAge;
+    if (entry.unsafe || !IsPackageFileName(name)) return entry;
+    try {
+        entry.version = verify::ReadApplicationVersion(JoinPath(folder, name));
+    } catch (const std::exception&) {
+        // A partial or damaged download: the plan decides without a version.
+    }
+    return entry;
 }
 
 }  // namespace
@@ -104,18 +129,14 @@ std::wstring OpenPayloadCache() {
     return path;
 }
 
-bool IsPrunableCacheName(std::wstring_view name) {
-    std::size_t digits = 0;
-    while (digits < name.size() && IsLowerHexDigit(name[digits])) ++digits;
-    if (digits != 64 && digits != 128) return false;
-    const std::wstring_view rest = name.substr(digits);
-    return rest == L".exe" || rest == L".exe.etag";
+UniqueFile TryTakeRunLock(const std::wstring& cacheDirectory) {
+    const std::wstring path = JoinPath(cacheDirectory, L"session.lock");
+    return UniqueFile(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 void PrunePayloadCache(const std::wstring& cacheDirectory) {
-    FILETIME nowTime{};
-    GetSystemTimeAsFileTime(&nowTime);
-    const std::int64_t now = FileTimeValue(nowTime);
+    const std::int64_t now = Now();
     ForEachDirectoryEntry(cacheDirectory, [&](const std::wstring& name) { PruneEntry(cacheDirectory, name, now); });
 }
 
@@ -125,6 +146,21 @@ std::wstring PackageFileName(std::wstring_view sha512Hex) {
 
 std::wstring ValidatorFileName(std::wstring_view packageFile) {
     return std::wstring(packageFile) + L".etag";
+}
+
+UniqueFile OpenCompletePackage(const std::wstring& cacheDirectory, std::wstring_view sha512Hex,
+                               std::uint64_t expectedSize) {
+    CachedPackage package;
+    package.path = JoinPath(cacheDirectory, PackageFileName(sha512Hex));
+    if (IsReparsePoint(GetFileAttributesW(package.path.c_str()))) Fail("Unsafe cache file");
+    // Read-only: a setup that an ended installer left running holds the file against writers.
+    package.file.reset(CreateFileW(package.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size{};
+    if (!package.file || !GetFileSizeEx(package.file.get(), &size)) return {};
+    package.size = static_cast<std::uint64_t>(size.QuadPart);
+    if (!IsReusablePackage(package, expectedSize, sha512Hex)) return {};
+    return std::move(package.file);
 }
 
 CachedPackage OpenCachedPackage(const std::wstring& cacheDirectory, std::wstring_view sha512Hex) {
@@ -184,11 +220,38 @@ UniqueFile LockVerifiedPackage(CachedPackage& package) {
     return readOnly;
 }
 
-bool RemoveCachedPackage(const std::wstring& packagePath) {
-    // Both removals are attempted even when the first fails.
-    const bool packageGone = RemoveFile(packagePath);
-    const bool validatorGone = RemoveFile(ValidatorFileName(packagePath));
-    return packageGone && validatorGone;
+RunningSetup FindRunningCachedSetup(const std::wstring& cacheDirectory) {
+    RunningSetup found;
+    ForEachDirectoryEntry(cacheDirectory, [&](const std::wstring& name) {
+        if (found.process || !IsPackageFileName(name)) return;
+        const std::wstring path = JoinPath(cacheDirectory, name);
+        UniqueKernelHandle process = verify::OpenProcessRunningFromPath(path);
+        if (!process) return;
+        found.packagePath = path;
+        found.process = std::move(process);
+    });
+    return found;
+}
+
+void CleanUpInstalledPackages(const std::wstring& cacheDirectory, const std::wstring& installedVersion) noexcept {
+    bool planned = false;
+    bool allRemoved = true;
+    try {
+        const std::int64_t now = Now();
+        std::vector<CacheEntry> entries;
+        ForEachDirectoryEntry(cacheDirectory, [&](const std::wstring& name) {
+            if (IsPrunableCacheName(name)) entries.push_back(DescribeEntry(cacheDirectory, name, now));
+        });
+        for (const std::wstring& name : PlanInstalledCleanup(entries, installedVersion)) {
+            planned = true;
+            // Every removal is tried, whatever became of the one before.
+            if (!RemoveFile(JoinPath(cacheDirectory, name))) allRemoved = false;
+        }
+    } catch (...) {
+        planned = true;
+        allRemoved = false;
+    }
+    if (planned) WriteEvent(allRemoved ? "payload_cache_removed" : "payload_cache_cleanup_deferred");
 }
 
 }  // namespace tavro::cache

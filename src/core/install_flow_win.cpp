@@ -6,8 +6,10 @@
 
 #include <cstdint>
 #include <exception>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "app/installer_config.h"
 #include "cache/file_digest.h"
@@ -22,6 +24,7 @@
 #include "net/fetch_url.h"
 #include "net/package_download.h"
 #include "platform/errors.h"
+#include "platform/file_system.h"
 #include "platform/text.h"
 #include "platform/win_handles.h"
 #include "ui/localized_strings.h"
@@ -73,9 +76,7 @@ void ReportInstallFailure(const std::exception_ptr& failure) {
 }
 
 UniqueFile TakeRunLock(const std::wstring& cacheDirectory) {
-    const std::wstring path = cacheDirectory + L"\\session.lock";
-    UniqueFile lock(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueFile lock = cache::TryTakeRunLock(cacheDirectory);
     if (!lock) Fail("Another installer is running");
     return lock;
 }
@@ -102,11 +103,19 @@ void RequireWindowsVersion(const std::wstring& minimum) {
     if (feed::CompareVersions(text, minimum) < 0) Fail("Windows version not supported");
 }
 
-// The installed copy's path when it is at least as new as `version`, else empty.
-std::wstring CurrentInstalledCopy(const std::wstring& version) {
-    const std::wstring path = verify::FindInstalledApplication();
-    if (path.empty() || feed::CompareVersions(verify::ReadApplicationVersion(path), version) < 0) return {};
-    return path;
+struct InstalledCopy {
+    std::wstring path;  // empty when there is none as new as asked
+    std::wstring version;
+};
+
+// The installed copy when it is at least as new as `version`.
+InstalledCopy CurrentInstalledCopy(const std::wstring& version) {
+    InstalledCopy copy;
+    copy.path = verify::FindInstalledApplication();
+    if (copy.path.empty()) return {};
+    copy.version = verify::ReadApplicationVersion(copy.path);
+    if (feed::CompareVersions(copy.version, version) < 0) return {};
+    return copy;
 }
 
 void RequireDiskSpace(const std::wstring& cacheDirectory, std::uint64_t packageSize, std::uint64_t installedSize) {
@@ -115,6 +124,14 @@ void RequireDiskSpace(const std::wstring& cacheDirectory, std::uint64_t packageS
         Fail("Cannot read available disk space");
     }
     if (available.QuadPart < RequiredDiskBytes(packageSize, installedSize)) Fail("Not enough disk space");
+}
+
+// Waits for a process to end; its exit code, or nothing when that cannot be read.
+std::optional<std::uint32_t> WaitForExitCode(HANDLE process) {
+    WaitForSingleObject(process, INFINITE);
+    DWORD exitCode = 0;
+    if (!GetExitCodeProcess(process, &exitCode)) return std::nullopt;
+    return exitCode;
 }
 
 void TruncateForRestart(HANDLE file) {
@@ -157,8 +174,8 @@ void DownloadWithRetries(cache::CachedPackage& package, const std::wstring& url,
     }
 }
 
-// Starts the setup and waits for it; returns its exit code when it reports success.
-std::uint32_t RunSetup(const std::wstring& packagePath) {
+// Starts the setup and waits for it; whether it asks for a restart (a failed setup throws).
+bool RunSetup(const std::wstring& packagePath) {
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof info;
     info.fMask = kSetupExecuteMask;
@@ -169,11 +186,38 @@ std::uint32_t RunSetup(const std::wstring& packagePath) {
     if (!ShellExecuteExW(&info)) Fail("Could not start setup, or permission was declined");
     if (info.hProcess == nullptr) Fail("Cannot observe setup process");
     const UniqueKernelHandle process(info.hProcess);
-    WaitForSingleObject(process.get(), INFINITE);
-    DWORD exitCode = 0;
-    if (!GetExitCodeProcess(process.get(), &exitCode)) Fail("Cannot read setup result");
-    if (!IsSetupSuccess(exitCode)) Fail("Setup was cancelled or failed. Retry the cached installer.");
-    return exitCode;
+    return JudgeSetupExit(WaitForExitCode(process.get()), true);
+}
+
+// Confirms the install of `version`, cleans the cache and closes the window: the end of a
+// setup this run started and of one it found running. The package lock is let go first.
+void FinishInstall(const std::wstring& cacheDirectory, const std::wstring& version, bool restartRequired,
+                   UniqueFile packageLock) {
+    const InstalledCopy confirmed = CurrentInstalledCopy(version);
+    if (confirmed.path.empty()) Fail("Setup ended without confirming the expected installed version");
+
+    WriteEvent("install_succeeded");
+    packageLock.reset();
+    cache::CleanUpInstalledPackages(cacheDirectory, confirmed.version);
+    installedAppPath = confirmed.path;
+
+    PostStatus(restartRequired ? L"desktop_installer_restart_required" : L"desktop_installer_installed", 100);
+    FinishAndClose();
+}
+
+// A setup that an earlier installer started from the cache and that outlived it (that
+// installer was ended while the setup ran) is waited for and its install finished here:
+// never started a second time, never cut short. False when none runs.
+bool FinishOrphanedSetup(const std::wstring& cacheDirectory) {
+    const cache::RunningSetup orphan = cache::FindRunningCachedSetup(cacheDirectory);
+    if (!orphan.process) return false;
+    closeBlocked = true;
+    PostStatus(L"desktop_installer_installing", -1);
+    const bool restartRequired = JudgeSetupExit(WaitForExitCode(orphan.process.get()), false);
+    // The file that ran was verified before it was started, and a running program's file
+    // cannot be changed: its own version is the one to confirm.
+    FinishInstall(cacheDirectory, verify::ReadApplicationVersion(orphan.packagePath), restartRequired, {});
+    return true;
 }
 
 void InstallRun() {
@@ -183,6 +227,7 @@ void InstallRun() {
     cache::PrunePayloadCache(cacheDirectory);
     WriteEvent("installer_opened");
     PostStatus(L"desktop_installer_checking", -1);
+    if (FinishOrphanedSetup(cacheDirectory)) return;
 
     const std::string feedBytes = net::FetchUrl(json::GetJsonString(InstallerConfig(), L"channelURL"), nullptr,
                                                 net::kFeedSizeLimit, L"", nullptr);
@@ -193,10 +238,11 @@ void InstallRun() {
     RequireWindowsVersion(artifact.GetNamedString(L"minOSVersion"));
 
     const std::wstring appVersion = artifact.GetNamedString(L"appVersion");
-    const std::wstring current = CurrentInstalledCopy(appVersion);
-    if (!current.empty()) {
-        installedAppPath = current;
-        launch::LaunchWithHandshake(current);
+    const InstalledCopy current = CurrentInstalledCopy(appVersion);
+    if (!current.path.empty()) {
+        installedAppPath = current.path;
+        cache::CleanUpInstalledPackages(cacheDirectory, current.version);
+        launch::LaunchWithHandshake(current.path);
         FinishAndClose();
         return;
     }
@@ -206,21 +252,24 @@ void InstallRun() {
     RequireDiskSpace(cacheDirectory, packageSize, installedSize);
 
     const std::wstring sha512 = artifact.GetNamedString(L"sha512");
-    cache::CachedPackage package = cache::OpenCachedPackage(cacheDirectory, sha512);
-    if (!cache::IsReusablePackage(package, packageSize, sha512)) {
+    const std::wstring packagePath = JoinPath(cacheDirectory, cache::PackageFileName(sha512));
+    // Held until the run ends: nobody can change the package between its checks and its run.
+    // A complete package is only read, so it opens even while a program runs from it.
+    UniqueFile verified = cache::OpenCompletePackage(cacheDirectory, sha512, packageSize);
+    if (!verified) {
+        cache::CachedPackage package = cache::OpenCachedPackage(cacheDirectory, sha512);
         cache::ResetPackageForDownload(package, packageSize);
         DownloadWithRetries(package, artifact.GetNamedString(L"url"), packageSize);
+        verified = cache::LockVerifiedPackage(package);
     }
-    // Held until the run ends: nobody can change the package between its checks and its run.
-    UniqueFile verified = cache::LockVerifiedPackage(package);
     ThrowIfCancelled();
 
     PostStatus(L"desktop_installer_verifying", -1);
     if (cache::HashFileSha512(verified.get()) != sha512) {
         Fail("Downloaded file hash mismatch. Retry to download again.");
     }
-    verify::VerifyPublisherSignature(package.path);
-    if (feed::CompareVersions(verify::ReadApplicationVersion(package.path), appVersion) != 0) {
+    verify::VerifyPublisherSignature(packagePath);
+    if (feed::CompareVersions(verify::ReadApplicationVersion(packagePath), appVersion) != 0) {
         Fail("Application version mismatch");
     }
     WriteEvent("payload_verified");
@@ -231,20 +280,8 @@ void InstallRun() {
     closeBlocked = true;
     WriteEvent("install_started");
     PostStatus(L"desktop_installer_installing", -1);
-    const std::uint32_t exitCode = RunSetup(package.path);
-
-    const std::wstring confirmed = CurrentInstalledCopy(appVersion);
-    if (confirmed.empty()) Fail("Setup ended without confirming the expected installed version");
-
-    WriteEvent("install_succeeded");
-    verified.reset();
-    WriteEvent(cache::RemoveCachedPackage(package.path) ? "payload_cache_removed" : "payload_cache_cleanup_deferred");
-    installedAppPath = confirmed;
-
-    PostStatus(exitCode == kRestartRequiredExitCode ? L"desktop_installer_restart_required"
-                                                    : L"desktop_installer_installed",
-               100);
-    FinishAndClose();
+    const bool restartRequired = RunSetup(packagePath);
+    FinishInstall(cacheDirectory, appVersion, restartRequired, std::move(verified));
 }
 
 }  // namespace

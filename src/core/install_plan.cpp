@@ -65,8 +65,15 @@ int RetryWaitSteps(int attempt) {
     return 10 << attempt;
 }
 
-bool IsSetupSuccess(std::uint32_t exitCode) {
-    return exitCode == 0 || exitCode == kRestartRequiredExitCode;
+bool JudgeSetupExit(std::optional<std::uint32_t> exitCode, bool startedByThisRun) {
+    if (!exitCode) {
+        if (startedByThisRun) Fail("Cannot read setup result");
+        return true;
+    }
+    if (*exitCode != 0 && *exitCode != kRestartRequiredExitCode) {
+        Fail("Setup was cancelled or failed. Retry the cached installer.");
+    }
+    return *exitCode == kRestartRequiredExitCode;
 }
 
 }  // namespace tavro::core

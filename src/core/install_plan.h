@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -42,7 +43,12 @@ RetryDecision DecideRetry(std::string_view message, int attempt);
 // The number of 100 ms steps to wait after a failed attempt: 1 s, 2 s, 4 s.
 int RetryWaitSteps(int attempt);
 
-// Whether the setup's exit code means it installed.
-bool IsSetupSuccess(std::uint32_t exitCode);
+// How a setup's end is judged before its install is confirmed: true when it asks for a
+// restart. `exitCode` is empty when it could not be read. Only 0 and 3010 are successes;
+// any other code fails with "Setup was cancelled or failed. Retry the cached installer.".
+// An unread code fails with "Cannot read setup result" for a setup this run started; for
+// one it found running, started by an installer that has ended, the confirmed version
+// decides alone, and a restart is asked for, since one the setup wanted must not be hidden.
+bool JudgeSetupExit(std::optional<std::uint32_t> exitCode, bool startedByThisRun);
 
 }  // namespace tavro::core

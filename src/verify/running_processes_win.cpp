@@ -4,6 +4,7 @@
 #include <tlhelp32.h>
 
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "platform/errors.h"
@@ -31,6 +32,31 @@ UniqueKernelHandle TakeSnapshot() {
     return UniqueKernelHandle(snapshot == INVALID_HANDLE_VALUE ? nullptr : snapshot);
 }
 
+// The first process that has not exited and was started from `path`, opened with `access`
+// (which must include PROCESS_QUERY_LIMITED_INFORMATION).
+UniqueKernelHandle OpenProcessFromPath(const std::wstring& path, DWORD access) {
+    const UniqueKernelHandle snapshot = TakeSnapshot();
+    if (!snapshot) return {};
+    const std::wstring target = NormalizePathLexically(path);
+    const std::wstring_view targetName = FileNameOf(target);
+    std::vector<wchar_t> image(32768);
+    UniqueKernelHandle found;
+    AnyProcess(snapshot.get(), [&](const PROCESSENTRY32W& entry) {
+        if (!EqualsIgnoringCase(entry.szExeFile, targetName)) return false;
+        UniqueKernelHandle process(OpenProcess(access, FALSE, entry.th32ProcessID));
+        if (!process) return false;
+        // An exited process can linger in the snapshot while handles to it stay open.
+        DWORD exitCode = 0;
+        if (GetExitCodeProcess(process.get(), &exitCode) && exitCode != STILL_ACTIVE) return false;
+        DWORD size = static_cast<DWORD>(image.size());
+        if (!QueryFullProcessImageNameW(process.get(), 0, image.data(), &size)) return false;
+        if (!EqualsIgnoringCase(NormalizePathLexically({image.data(), size}), target)) return false;
+        found = std::move(process);
+        return true;
+    });
+    return found;
+}
+
 }  // namespace
 
 bool IsProcessNameRunning(const std::wstring& fileName) {
@@ -42,22 +68,11 @@ bool IsProcessNameRunning(const std::wstring& fileName) {
 }
 
 bool IsProcessRunningFromPath(const std::wstring& path) {
-    const UniqueKernelHandle snapshot = TakeSnapshot();
-    if (!snapshot) return false;
-    const std::wstring target = NormalizePathLexically(path);
-    const std::wstring_view targetName = FileNameOf(target);
-    std::vector<wchar_t> image(32768);
-    return AnyProcess(snapshot.get(), [&](const PROCESSENTRY32W& entry) {
-        if (!EqualsIgnoringCase(entry.szExeFile, targetName)) return false;
-        const UniqueKernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
-        if (!process) return false;
-        // An exited process can linger in the snapshot while handles to it stay open.
-        DWORD exitCode = 0;
-        if (GetExitCodeProcess(process.get(), &exitCode) && exitCode != STILL_ACTIVE) return false;
-        DWORD size = static_cast<DWORD>(image.size());
-        if (!QueryFullProcessImageNameW(process.get(), 0, image.data(), &size)) return false;
-        return EqualsIgnoringCase(NormalizePathLexically({image.data(), size}), target);
-    });
+    return static_cast<bool>(OpenProcessFromPath(path, PROCESS_QUERY_LIMITED_INFORMATION));
+}
+
+UniqueKernelHandle OpenProcessRunningFromPath(const std::wstring& path) {
+    return OpenProcessFromPath(path, SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION);
 }
 
 }  // namespace tavro::verify

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
@@ -428,7 +429,7 @@ TEST_F(PayloadCacheTest, OpenRefusesAReparsePointAndFailsOnADirectory) {
     ExpectFailure([&] { OpenCachedPackage(cache, other); }, "Cannot open cached package");
 }
 
-TEST_F(PayloadCacheTest, ReuseTakesOnlyACompleteMatchingFileAndResetKeepsOnlyAShorterPrefix) {
+TEST_F(PayloadCacheTest, ReuseTakesOnlyACompleteMatchingFileReadOnlyAndResetKeepsOnlyAShorterPrefix) {
     const std::wstring cache = OpenPayloadCache();
     const std::wstring path = cache + L"\\" + PackageFileName(kAbcDigest);
     const struct {
@@ -450,6 +451,13 @@ TEST_F(PayloadCacheTest, ReuseTakesOnlyACompleteMatchingFileAndResetKeepsOnlyASh
         DeleteFileW(path.c_str());
         DeleteFileW((cache + L"\\events.jsonl").c_str());
         if (c.content) WriteFileBytes(path, *c.content);
+        {
+            // Held as by a program started from it: readers admitted, writers refused.
+            const UniqueFile running(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+            EXPECT_EQ(static_cast<bool>(OpenCompletePackage(cache, kAbcDigest, kExpectedSize)), c.reusable);
+            if (running) ExpectFailure([&] { OpenCachedPackage(cache, kAbcDigest); }, "Cannot open cached package");
+        }
 
         CachedPackage package = OpenCachedPackage(cache, kAbcDigest);
         EXPECT_EQ(package.size, c.content ? c.content->size() : 0u);
@@ -566,40 +574,61 @@ TEST_F(PayloadCacheTest, LockFailsWhenItCannotFlushOrReopen) {
     EXPECT_FALSE(Exists(vanished.path));
 }
 
-TEST_F(PayloadCacheTest, RemoveReportsWhetherBothFilesAreGone) {
+// The demo setup of a version, from the build: a file whose version resource can be read.
+std::string DemoSetup(const std::string& version) {
+    const char* build = std::getenv("TAVRO_BUILD_DIR");
+    if (build == nullptr) return {};
+    return ReadFileBytes(L"Z:" + Utf8ToWide(build) + L"/demo/" + Utf8ToWide(version) + L"/Tavro-Setup-" +
+                         Utf8ToWide(version) + L".exe");
+}
+
+TEST_F(PayloadCacheTest, CleanUpAfterAnInstallKeepsOnlyANewerPackage) {
     const std::wstring cache = OpenPayloadCache();
-    const std::wstring package = cache + L"\\" + PackageFileName(kAbcDigest);
-    const std::wstring validator = ValidatorFileName(package);
+    const std::string v100 = DemoSetup("1.0.0");
+    const std::string v110 = DemoSetup("1.1.0");
+    ASSERT_FALSE(v100.empty() || v110.empty()) << "TAVRO_BUILD_DIR names no build with the demo product";
     const struct {
-        const char* label;
-        bool withPackage;
-        bool withValidator;
-        bool packageHeldOpen;
-        bool removed;
-    } cases[] = {
-        {"both present", true, true, false, true},
-        {"neither present", false, false, false, true},
-        {"package only", true, false, false, true},
-        {"validator only", false, true, false, true},
-        {"package held open", true, true, true, false},
+        std::wstring name;
+        std::string content;
+        bool kept;
+    } files[] = {
+        {HexName(128, 1) + L".exe", v100, false},  // the installed version
+        {HexName(128, 1) + L".exe.etag", "\"a\"", false},
+        {HexName(64, 2) + L".exe", v110, true},  // an update that may still be installed
+        {HexName(64, 2) + L".exe.etag", "\"b\"", true},
+        {HexName(128, 3) + L".exe", v110.substr(0, 4096), false},  // partial: no version to read
+        {HexName(128, 4) + L".exe.etag", "\"c\"", false},          // no package beside it
+        {Upper(HexName(128, 5)) + L".exe", v100, true},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.label);
-        if (c.withPackage) WriteFileBytes(package, "abc");
-        if (c.withValidator) WriteFileBytes(validator, "\"tag\"");
-        UniqueFile holder;
-        if (c.packageHeldOpen) {
-            holder.reset(CreateFileW(package.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-            ASSERT_TRUE(holder);
-        }
-        EXPECT_EQ(RemoveCachedPackage(package), c.removed);
-        EXPECT_EQ(Exists(package), c.packageHeldOpen);
-        // The validator goes even when the package could not.
-        EXPECT_FALSE(Exists(validator));
-        holder.reset();
-        DeleteFileW(package.c_str());
+    for (const auto& f : files) WriteFileBytes(cache + L"\\" + f.name, f.content);
+    // Neither removed nor followed: a link to a folder, where the clean-up would find a package.
+    const std::wstring target = Folder().Root() + L"\\target";
+    const std::wstring link = cache + L"\\" + HexName(128, 6) + L".exe";
+    const bool withLink = RunningUnderWine();
+    if (withLink) {
+        ASSERT_TRUE(CreateDirectoryW(target.c_str(), nullptr));
+        WriteFileBytes(target + L"\\" + HexName(128, 7) + L".exe", v100);
+        MakeUnixSymlink(target, link);
     }
+
+    CleanUpInstalledPackages(cache, L"1.0.0");
+    for (const auto& f : files) EXPECT_EQ(Exists(cache + L"\\" + f.name), f.kept) << WideToUtf8(f.name);
+    EXPECT_TRUE(!withLink || (IsReparsePoint(link) && Exists(target + L"\\" + HexName(128, 7) + L".exe")));
+    EXPECT_EQ(CountEvents(cache, "payload_cache_removed"), 1);
+
+    // Nothing more to remove: nothing journaled. A package that cannot go is deferred, and
+    // its validator goes all the same.
+    CleanUpInstalledPackages(cache, L"1.0.0");
+    EXPECT_EQ(CountEvents(cache, "payload_cache_removed"), 1);
+    const std::wstring held = cache + L"\\" + HexName(128, 8) + L".exe";
+    WriteFileBytes(held, v100);
+    WriteFileBytes(ValidatorFileName(held), "\"d\"");
+    const UniqueFile holder(CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    CleanUpInstalledPackages(cache, L"1.0.0");
+    EXPECT_EQ(CountEvents(cache, "payload_cache_cleanup_deferred"), 1);
+    EXPECT_TRUE(Exists(held));
+    EXPECT_FALSE(Exists(ValidatorFileName(held)));
 }
 
 }  // namespace

@@ -35,6 +35,7 @@
 #include "ui/localized_strings.h"
 #include "ui/status_update.h"
 #include "verify/app_version.h"
+#include "verify/running_processes.h"
 
 namespace tavro::core {
 namespace {
@@ -1000,6 +1001,23 @@ TEST_F(InstallFlowTest, Scenarios) {
            .events = {"app_launch_confirmed"},
            .statuses = {"opening", "installed"},
            .installed = "1.0.0"}}},
+        // Only the installer's process ended, while its setup ran on: the next start waits
+        // for that setup, closing only beeps meanwhile, and it finishes the install without
+        // the feed and without a second setup.
+        {"killed while its setup runs, then started again",
+         [&] { Publish("1.0.0", v100); },
+         {{.env = {{L"TAVRO_DEMO_SETUP_DELAY_MS", L"5000"}},
+           .before = [this] { KillChildRunWhen("[]", [this] { return verify::IsProcessRunningFromPath(packageFile_); }); },
+           .tick = [](FlowWindow& window) {
+               const std::vector<Posted>& posted = window.PostedSoFar();
+               if (!posted.empty() && KeyOf(posted.back().text) == "installing") {
+                   EXPECT_TRUE(closeBlocked);
+               }
+           },
+           .events = {"installer_opened", "install_succeeded", "payload_cache_removed"},
+           .statuses = {"checking", "installing", "installed"},
+           .installed = "1.0.0",
+           .setupRuns = 1}}},
     };
     if (FreeBytes() < 9 * 19999999999ull + 536870912) {
         scenarios.push_back({"not enough disk space",

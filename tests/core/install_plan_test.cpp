@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -104,11 +105,37 @@ TEST(InstallPlan, TheLastWindowsX64ArtifactIsChosen) {
 TEST(InstallPlan, SmallDecisions) {
     EXPECT_EQ(WindowsVersionText(10, 0, 19045), L"10.0.19045");
     EXPECT_EQ(WindowsVersionText(4294967295u, 0, 1), L"4294967295.0.1");
-    EXPECT_TRUE(IsSetupSuccess(0));
-    EXPECT_TRUE(IsSetupSuccess(3010));
-    EXPECT_FALSE(IsSetupSuccess(1602));
-    EXPECT_FALSE(IsSetupSuccess(1));
-    EXPECT_FALSE(IsSetupSuccess(3011));
+}
+
+// A setup this run started, and one it found running after its installer had ended.
+TEST(InstallPlan, SetupEndByExitCode) {
+    constexpr char kFailed[] = "Setup was cancelled or failed. Retry the cached installer.";
+    struct Case {
+        std::optional<std::uint32_t> exitCode;
+        bool startedByThisRun;
+        const char* failure;  // nullptr: a success
+        bool restart;
+    };
+    const Case cases[] = {
+        {0, true, nullptr, false},
+        {3010, true, nullptr, true},
+        {1602, true, kFailed, false},
+        {3011, true, kFailed, false},
+        {std::nullopt, true, "Cannot read setup result", false},
+        {0, false, nullptr, false},
+        {3010, false, nullptr, true},
+        {1603, false, kFailed, false},
+        {std::nullopt, false, nullptr, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE((c.exitCode ? std::to_string(*c.exitCode) : "unread") + (c.startedByThisRun ? " own" : " found"));
+        try {
+            EXPECT_EQ(JudgeSetupExit(c.exitCode, c.startedByThisRun), c.restart);
+            EXPECT_EQ(c.failure, nullptr);
+        } catch (const std::runtime_error& error) {
+            EXPECT_STREQ(error.what(), c.failure);
+        }
+    }
 }
 
 }  // namespace

@@ -5,7 +5,7 @@ the journal, the server's recorded requests, the cache and the uninstall record.
 A prefix of its own (<build>/wineprefix-e2e); screenshots go to <build>/e2e-shots.
 usage: e2e_test.py INSTALLER DEMO_DIR [CASE...]
 """
-import glob, json, os, shutil, subprocess, sys, time
+import glob, json, os, shutil, signal, subprocess, sys, time
 
 if os.environ.get("TAVRO_WINDOW_XVFB") != "1":
     os.environ["TAVRO_WINDOW_XVFB"] = "1"
@@ -186,6 +186,56 @@ def start_tavro():  # a copy that is not installed: an installed one would be ha
     until(lambda: windows("^Tavro$"), 30)
 
 
+def cached_setups():  # Linux ids of this prefix's processes started from a package in the cache
+    def read(pid, name):
+        try:
+            return open("/proc/%s/%s" % (pid, name), "rb").read()
+        except OSError:
+            return b""
+    prefix = ("WINEPREFIX=%s\0" % wt.PREFIX).encode()
+    return [p for p in os.listdir("/proc") if p.isdigit() and b"\\TavroInstaller\\" in read(p, "cmdline") and prefix in read(p, "environ")]
+
+
+def cache_left():  # the cache's entries but an empty receipts folder, which the hand-over keeps
+    folder = local("TavroInstaller")
+    return sorted(f for f in os.listdir(folder) if f != "receipts" or os.listdir(os.path.join(folder, f)))
+
+
+def kill_installer_during_setup(case, w):
+    check(case, "the setup runs", until(cached_setups, 90), journal()[-3:])
+    os.kill(w.proc.pid, signal.SIGKILL)  # the installer's own process only, as Task Manager ends it
+    w.proc.wait(10)
+    check(case, "its setup runs on", cached_setups() and not setup_runs(), setup_runs())
+
+
+def ended_clean(case, last_events):
+    check(case, "no failure, the journal ends " + " ".join(last_events),
+          journal()[-3:] == last_events and "installer_failed" not in journal(), journal())
+    check(case, "nothing but the journal and the lock left in the cache", cache_left() == ["events.jsonl", "session.lock"],
+          cache_left())
+
+
+def killed_during_setup(case, w, installed_meanwhile=False):
+    kill_installer_during_setup(case, w)
+    if installed_meanwhile:  # a copy the start would hand over to, were the setup not running
+        run("wine", os.path.join(DEMO, "1.0.0", "Tavro-Setup-1.0.0.exe"))
+        check(case, "a copy is installed while the setup still runs", installed() and cached_setups())
+    again = wt.Window()  # at once: the restart finds the setup still running
+    check(case, "the restart's window appears while the setup runs", again.id and cached_setups())
+    done(case, again)
+    check(case, "the cached setup ran once", setup_runs() == [0] * (1 + installed_meanwhile), setup_runs())
+    ended_clean(case, ["installer_opened", "install_succeeded", "payload_cache_removed"])
+
+
+def killed_then_setup_ended(case, w):
+    kill_installer_during_setup(case, w)
+    check(case, "the setup ends installed", until(setup_runs, 60) == [0] and installed(), setup_runs())
+    again, seen = subprocess.Popen(["wine", EXE]), []
+    until(lambda: seen.extend(windows()) or again.poll() is not None, 30)
+    check(case, "the restart hands over without a window", again.wait(10) == 0 and not seen, seen)
+    ended_clean(case, ["installed_app_detected_at_startup", "payload_cache_removed", "app_launch_confirmed"])
+
+
 BAD = [{"action": "serve"}, {"action": "serve", "file": "desktop/win/tampered.exe"}]
 CASES = [  # name, the channel's script, the installer's environment, what is done first, the check
     ("fresh-then-handover", [], {}, None, fresh_then_handover),
@@ -198,6 +248,10 @@ CASES = [  # name, the channel's script, the installer's environment, what is do
      lambda: open(SETUP_EXIT, "w").write("1602\n"), cancelled_setup),
     ("setup-3010", [], {"TAVRO_DEMO_SETUP_EXIT": "3010"}, None, restart_required),
     ("digest-mismatch", BAD, {}, None, bad_digest),
+    ("killed-during-setup", [], {"TAVRO_DEMO_SETUP_DELAY_MS": "8000"}, None, killed_during_setup),
+    ("killed-then-setup-ended", [], {"TAVRO_DEMO_SETUP_DELAY_MS": "8000"}, None, killed_then_setup_ended),
+    ("killed-during-setup-copy-installed", [], {"TAVRO_DEMO_SETUP_DELAY_MS": "8000"}, None,
+     lambda case, w: killed_during_setup(case, w, installed_meanwhile=True)),
 ]
 
 

@@ -152,8 +152,18 @@ TEST(RunningProcesses, FindTheStartedCopyByNameAndByPath) {
             EXPECT_EQ(IsProcessRunningFromPath(form.path), form.matches) << form.name << ": " << WideToUtf8(form.path);
         }
         EXPECT_TRUE(IsProcessRunningFromPath(root + L"\\run\\" + probeName));
+        // What waiting for a process that another program started needs: the handle sees
+        // the end, and reads the exit code after it.
+        const UniqueKernelHandle waitable = OpenProcessRunningFromPath(Lower(image));
+        ASSERT_TRUE(waitable);
+        EXPECT_EQ(WaitForSingleObject(waitable.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
 
         app.Stop();
+        EXPECT_EQ(WaitForSingleObject(waitable.get(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
+        DWORD exitCode = 0;
+        EXPECT_TRUE(GetExitCodeProcess(waitable.get(), &exitCode));
+        EXPECT_EQ(exitCode, 1u);  // as Stop ended it
+        EXPECT_FALSE(OpenProcessRunningFromPath(image));
         probeApp.Stop();
         for (const Form& form : forms) {
             EXPECT_FALSE(IsProcessRunningFromPath(form.path)) << "after the stop, " << form.name;
