@@ -78,9 +78,11 @@ const OleAutFunctions& OleAut();
 // Loads from System32, for the rest of the process, the DLLs that system DLLs we use
 // load later by name on their own (GDI+ delay-loads the imaging codecs, the CryptoAPI
 // provider behind the file digest pulls in crypt32, WinHTTP reaches TLS through secur32,
-// WinTrust reads image digests through dbghelp): each then finds its DLL already loaded
-// instead of searching for it, and Wine's searches of this kind do not keep to
-// SetDefaultDllDirectories. Best effort: a DLL that cannot be loaded is skipped.
+// WinTrust reads image digests through dbghelp, the first window and the start-up error
+// box bring in the theme engine uxtheme and, through the common controls, msimg32): each
+// then finds its DLL already loaded instead of searching for it, and Wine's searches of
+// this kind do not keep to SetDefaultDllDirectories. Called before the first window or
+// box. Best effort: a DLL that cannot be loaded is skipped.
 void PreloadDelayLoadedSystemDlls();
 
 }  // namespace tavro

@@ -113,7 +113,10 @@ const OleAutFunctions& OleAut() {
 }
 
 void PreloadDelayLoadedSystemDlls() {
-    for (const wchar_t* name : {L"windowscodecs.dll", L"crypt32.dll", L"secur32.dll", L"dbghelp.dll"}) LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    for (const wchar_t* name : {L"windowscodecs.dll", L"crypt32.dll", L"secur32.dll", L"dbghelp.dll", L"uxtheme.dll",
+                                L"msimg32.dll"}) {
+        LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    }
 }
 
 }  // namespace tavro

@@ -2,18 +2,26 @@
 # A browser's Downloads folder holds whatever was downloaded beside the installer. Here a
 # DLL that leaves a marker file when it is loaded lies next to a copy of the installer
 # under the name of every DLL that is not a known DLL, Wine is told to prefer such native
-# copies, and every mode runs from that folder: the feed check, the installed check, the
-# preview, an install against the channel server, the installed check again. No marker
-# may appear, nothing may load from the folder, and every mode must still do its job.
+# copies (as Windows would search the folder), and every mode runs from that folder: the
+# feed check, the installed check, the preview, the start-up error box (a build whose
+# configuration fails at start), an install against the channel server, the installed
+# check again. No program started from the folder may leave a marker or load anything
+# from it, and every mode must still do its job. Each marker names the program that
+# loaded it: Wine's helper processes (explorer, services, winedevice...) inherit the
+# folder and the overrides, are not ours, and are only listed.
 # Needs the channel fixture (its root gets the demo 1.0.0 channel) and an X display.
 # Usage: planted_dll_test.sh <TavroInstaller.exe> <planted_dll.dll> <demo output dir> <prefix>
+#                            <installer whose start fails> <dismiss_box.exe>
 #
 # Not planted, because Wine 8 cannot tell: the known DLLs (Wine keeps no KnownDLLs list, so
 # it would take any of them from the folder, where Windows never does), and version.dll
 # and zlib1.dll, which Wine's own user32 imports while the process is loaded, before any
-# code of the program runs (Windows' user32 imports neither).
+# code of the program runs (Windows' user32 imports neither). Wine 8 also ignores the
+# image's DependentLoadFlags (measured: a planted copy of an import is loaded all the
+# same), so what the loader resolves before the program runs is proved on Windows only;
+# here the image is checked to carry the flags (tavro-release check-installer).
 set -uo pipefail
-installer=$1 planted=$2 demo=$3 prefix=$4
+installer=$1 planted=$2 demo=$3 prefix=$4 failing=$5 dismiss=$6
 here=$(cd "$(dirname "$0")" && pwd)
 run="$here/../../cmake/wine-run.sh"
 export WINEPREFIX=$prefix
@@ -37,7 +45,7 @@ nsi ole32 oleaut32 psapi rpcrt4 sechost setupapi shcore shell32 shlwapi user32 w
 # Wine's core, loaded before the program's first instruction or never by name.
 wine_core="ntdll kernelbase win32u ucrtbase version zlib1 winex11 winex11.drv"
 
-for f in "$installer" "$planted" "$demo/1.0.0/channel/desktop/win/latest.yml"; do
+for f in "$installer" "$planted" "$failing" "$dismiss" "$demo/1.0.0/channel/desktop/win/latest.yml"; do
   [ -f "$f" ] || { echo "missing input: $f"; exit 1; }
 done
 [ -n "${DISPLAY:-}" ] || { echo "FAIL: the preview and the install need an X display (run under xvfb-run -a)"; exit 1; }
@@ -62,6 +70,7 @@ wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /
 app="$work/Downloads" markers="$work/markers" trace="$work/loaddll.txt"
 mkdir -p "$app" "$markers"
 cp "$installer" "$app/TavroInstaller.exe"
+cp "$failing" "$app/TavroInstallerFailing.exe"
 names=$(comm -23 <(tr ' \n' '\n\n' <<<"$planted_names" | sed '/^$/d' | sort -u) <(tr ' \n' '\n\n' <<<"$known" | sort -u))
 for name in $names; do cp "$planted" "$app/$name.dll"; done
 mkdir -p "$TAVRO_CHANNEL_ROOT/desktop/win"
@@ -75,12 +84,12 @@ TAVRO_PLANTED_MARKERS=$(winepath -w "$markers" 2>/dev/null)
 export WINEDLLOVERRIDES="mscoree,mshtml=;$(paste -sd, <<<"$names")=n,b"
 export WINEDEBUG=+pid,+loaddll
 
-# Runs the installer from the Downloads folder (also its current directory), with the load
+# Runs a program of the Downloads folder (also its current directory), with the load
 # trace appended to $trace; prints its exit code, or "blocked" after the time limit.
 installer_run() {  # installer_run <seconds> [arguments...]
-  local limit=$1 code=blocked
+  local limit=$1 code=blocked program=${program:-TavroInstaller.exe}
   shift
-  (cd "$app" && exec wine ./TavroInstaller.exe "$@") >/dev/null 2>>"$trace" &
+  (cd "$app" && exec wine "./$program" "$@") >/dev/null 2>>"$trace" &
   local pid=$!
   for _ in $(seq 1 $((limit * 10))); do
     if ! kill -0 "$pid" 2>/dev/null; then wait "$pid"; code=$?; break; fi
@@ -113,16 +122,33 @@ done
 [ "$code" = blocked ] && { kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; }
 check "preview exit code after closing" 0 "$code"
 
+# The start-up error box, read and dismissed from outside the folder.
+program=TavroInstallerFailing.exe installer_run 120 >"$work/box-code" &
+box=$(cd "$work" && WINEDEBUG=-all timeout 100 wine "$dismiss" 60 2>/dev/null | tr -d '\r')
+wait
+check "start-up error box shown" yes "$(grep -q '^icon: error' <<<"$box" && echo yes || echo no)"
+check "start-up failure exit code" 1 "$(cat "$work/box-code")"
+
 # The install closes its window by itself once the setup has confirmed the version.
 check "install exit code" 0 "$(installer_run 180)"
 check "installed check after the install" 0 "$(installer_run 60 --verify-installed)"
 
-check "markers left by planted DLLs" "" "$(ls "$markers")"
-app_windows=$(winepath -w "$app" 2>/dev/null | tr 'A-Z' 'a-z' | sed 's/\\/\\\\/g')
-# Only the installer's own processes count (the setup and the application are not ours).
-pids=$(grep -i 'Loaded L"[^"]*tavroinstaller\.exe"' "$trace" | cut -d: -f1 | sort -u | paste -sd '|')
+# Markers name the program that loaded the DLL; only programs of the folder are ours.
+app_windows=$(winepath -w "$app" 2>/dev/null | tr 'A-Z' 'a-z')
+ours="" others=""
+for marker in "$markers"/*.loaded; do
+  [ -e "$marker" ] || continue
+  entry="$(basename "$marker" .loaded) by $(tr -d '\r' <"$marker")"
+  if tr 'A-Z' 'a-z' <"$marker" | grep -qF "$app_windows\\"; then ours+="$entry; "; else others+="$entry; "; fi
+done
+[ -n "$others" ] && echo "loaded by Wine's helper processes, not judged: $others"
+check "markers left by the folder's programs" "" "$ours"
+# Only the processes of the folder's programs count (the setup and the application are not ours).
+pids=$(grep -iE 'Loaded L"[^"]*(tavroinstaller|tavroinstallerfailing)\.exe"' "$trace" | cut -d: -f1 | sort -u | paste -sd '|')
 grep -E "^($pids):" "$trace" >"$trace.ours"
-from_folder=$(grep -o 'Loaded L"[^"]*"' "$trace.ours" | tr 'A-Z' 'a-z' | grep -F "${app_windows}" | grep -v 'tavroinstaller.exe"' | sort -u)
+# The trace writes each backslash twice.
+from_folder=$(grep -o 'Loaded L"[^"]*"' "$trace.ours" | tr 'A-Z' 'a-z' | grep -F "$(sed 's/\\/\\\\/g' <<<"$app_windows")" |
+  grep -vE 'tavroinstaller(failing)?\.exe"' | sort -u)
 check "DLLs loaded from the installer's folder" "" "$from_folder"
 # Every DLL loaded in any mode is planted, known, or Wine's core.
 loaded=$(grep -o 'Loaded L"[^"]*\.dll"' "$trace.ours" | sed 's/.*\\//; s/\.dll"$//' | tr 'A-Z' 'a-z' | sort -u)

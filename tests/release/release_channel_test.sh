@@ -3,10 +3,13 @@
 #   - feed accepts the signed setups and refuses each negative fixture with its own message;
 #   - its Authenticode image digest equals osslsigncode's for every signed file;
 #   - check gives the verdict of TavroInstaller.exe --verify-feed under Wine for every feed
-#     of the feed tables, every demo channel and every feed it wrote here.
+#     of the feed tables, every demo channel and every feed it wrote here;
+#   - check-installer accepts every installer build once signed by the demo publisher, and
+#     refuses each fault a release could carry with its own message.
 # Usage: release_channel_test.sh <tavro-release> <TavroInstaller.exe> <demo dir>
+#                                <installer with untrusted offlineURL> <installer without a slide>
 set -uo pipefail
-tool=$1 installer=$2 demo=$3
+tool=$1 installer=$2 demo=$3 untrusted=$4 without_slide=$5
 here=$(cd "$(dirname "$0")" && pwd)
 run="$here/../../cmake/wine-run.sh"
 work=$(mktemp -d "${TAVRO_BUILD_DIR:-/tmp}/release-channel.XXXXXX")
@@ -64,13 +67,65 @@ renamed to another version|$work/Tavro-Setup-1.1.0.exe|refused: Artifact version
 foreign host|$demo/1.0.0/Tavro-Setup-1.0.0.exe --url https://example.com/Tavro-Setup-1.0.0.exe|refused: Untrusted download host
 END
 
+# ---- check-installer: the installer signed by the demo publisher is what may ship for the
+# demo configuration; each fault is refused with its own message, exit code 1.
+pki="$here/../pki" config="$here/../../config/demo.json"
+sign() {  # sign <in> <publisher> <out>
+  rm -f "$3" && osslsigncode sign -certs "$pki/$2-chain.pem" -key "$pki/$2.TEST-KEY.pem" -h sha256 -n Tavro \
+    -in "$1" -out "$3" >/dev/null
+}
+patched() {  # patched <in> <out> <python statement on d, the file's bytearray>
+  python3 - "$@" <<'PY'
+import struct, sys
+d = bytearray(open(sys.argv[1], "rb").read())
+def swap(old, new):  # one occurrence, the same length
+    assert d.count(old) == 1 and len(old) == len(new), old
+    d[d.index(old):d.index(old) + len(old)] = new
+optional = struct.unpack_from("<I", d, 0x3C)[0] + 24
+exec(sys.argv[3])
+open(sys.argv[2], "wb").write(d)
+PY
+}
+mkdir "$work/installer" && cd "$work/installer" || exit 1
+sign "$installer" other-publisher other.exe
+python3 "$here/../../demo/flip_code_byte.py" "$demo/installer/TavroInstaller.exe" changed.exe >/dev/null
+sed 's|"offlineURL": "[^"]*"|"offlineURL": "https://localhost/offline"|' "$config" >other-offline.json
+patched "$installer" import.tmp 'swap(b"SHLWAPI.dll", b"VERSION.dll")' && sign import.tmp demo-publisher import.exe
+patched "$installer" admin.tmp 'swap(b'"'"'level="asInvoker" uiAccess="false"'"'"', b'"'"'level="requireAdministrator"      '"'"')' &&
+  sign admin.tmp demo-publisher admin.exe
+patched "$installer" no-load-config.tmp 'd[optional + 112 + 10 * 8:optional + 112 + 11 * 8] = bytes(8)' &&
+  sign no-load-config.tmp demo-publisher no-load-config.exe
+while IFS='|' read -r name file configuration code message; do
+  output=$("$tool" check-installer "$file" --config "$configuration" 2>&1)
+  check "check-installer $name: exit code" "$code" $?
+  check "check-installer $name: message" yes "$(grep -qF -- "$message" <<<"$output" && echo yes || echo "no: $output")"
+done <<END
+signed|$demo/installer/TavroInstaller.exe|$config|0|accepted: $demo/installer/TavroInstaller.exe signed by $(awk '$1 == "demo-publisher.pem" { print $2 }' "$pki/fingerprints.txt"), runs as the invoker
+unsigned build|$installer|$config|1|refused: Application signature or publisher mismatch: the file carries no Authenticode signature
+signed by the other publisher|other.exe|$config|1|refused: Application signature or publisher mismatch: the signer certificate $(awk '$1 == "other-publisher.pem" { print $2 }' "$pki/fingerprints.txt") is not in windowsSignerSHA256
+a byte changed after signing|changed.exe|$config|1|(the file changed after it was signed)
+configuration differing in one member|$demo/installer/TavroInstaller.exe|other-offline.json|1|refused: the embedded configuration differs from the one given: "offlineURL": the installer has "https://127.0.0.1/", the configuration "https://localhost/offline"
+manifest asking for elevation|admin.exe|$config|1|refused: the installer's manifest asks for requireAdministrator, not asInvoker
+no load configuration|no-load-config.exe|$config|1|refused: load configuration: the image has no load configuration (data directory 10 is empty)
+a new load-time import|import.exe|$config|1|refused: the installer imports version.dll at load time
+missing file|missing.exe|$config|1|refused: cannot read missing.exe
+END
+cd - >/dev/null || exit 1
+# Every build of the installer carries the load configuration (the post-link step's own check).
+for image in "$installer" "$untrusted" "$without_slide"; do
+  check "load configuration of $(basename "$image")" "280 bytes, DependentLoadFlags 0x800, already in place" \
+    "$("$(dirname "$tool")/tavro-load-config" "$image" 2>&1 | sed 's/.*load configuration of //')"
+done
+
 # ---- the image digest equals osslsigncode's for every signed file. The tool reads only
 # setups, so each file is looked at under a setup's name for its version.
 for signed in 1.0.0/Tavro.exe 1.0.0/Tavro-Setup-1.0.0.exe 1.1.0/Tavro.exe 1.1.0/Tavro-Setup-1.1.0.exe \
               fixtures/tampered/Tavro.exe fixtures/tampered/Tavro-Setup-1.0.0.exe \
-              fixtures/other-publisher/Tavro.exe fixtures/other-publisher/Tavro-Setup-1.0.0.exe; do
+              fixtures/other-publisher/Tavro.exe fixtures/other-publisher/Tavro-Setup-1.0.0.exe \
+              installer/TavroInstaller.exe; do
   version=1.0.0
   [[ $signed == 1.1.0/* ]] && version=1.1.0
+  [[ $signed == installer/* ]] && version=1.0.1
   rm -rf "$work/digest" && mkdir "$work/digest"
   cp "$demo/$signed" "$work/digest/Tavro-Setup-$version.exe"
   ours=$("$tool" feed "$work/digest/Tavro-Setup-$version.exe" -o - 2>&1 >/dev/null |

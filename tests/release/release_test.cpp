@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <functional>
@@ -11,7 +12,9 @@
 #include <vector>
 
 #include "authenticode.h"
+#include "installer_check.h"
 #include "json/json.h"
+#include "load_config.h"
 #include "pe_image.h"
 #include "platform/text.h"
 #include "release_channel.h"
@@ -199,6 +202,125 @@ TEST(Authenticode, ADigestAlgorithmThatIsNoDigestIsNoVerification) {
     ASSERT_NE(at, file.end());
     at[9] = 0x01, at[10] = 0x30;
     EXPECT_FALSE(ReadAuthenticodeSignature(file, ReadPeImage(file)).signatureVerifies);
+}
+
+// SyntheticPe with a writable .data section holding the security cookie (RVA 0x2000,
+// file 0x400) and a .loadcfg section holding the load configuration (RVA 0x3000, file 0x600).
+constexpr std::size_t kCookie = 0x400, kLoadConfig = 0x600, kLoadConfigEntry = kOptional + 112 + 10 * 8;
+
+Bytes LoadConfigPe() {
+    Bytes b = SyntheticPe();
+    b.resize(0x800, 0);
+    Put16(b, 0x46, 3);
+    Put32(b, kOptional + 28, 1);  // image base 0x100000000
+    Put32(b, kOptional + 56, 0x4000);
+    Put32(b, kOptional + 64, 0);
+    const char* names[] = {".data", ".loadcfg"};
+    const std::uint32_t flags[] = {0xC0000040, 0x40000040};
+    for (std::size_t i = 0; i < 2; ++i) {
+        const std::size_t at = kSections + 40 * (i + 1);
+        std::memcpy(b.data() + at, names[i], std::strlen(names[i]));
+        Put32(b, at + 8, 0x200);
+        Put32(b, at + 12, static_cast<std::uint32_t>(0x2000 + 0x1000 * i));
+        Put32(b, at + 16, 0x200);
+        Put32(b, at + 20, static_cast<std::uint32_t>(kCookie + 0x200 * i));
+        Put32(b, at + 36, flags[i]);
+    }
+    Put32(b, kCookie, 0x2DDFA232);
+    Put32(b, kCookie + 4, 0x2B99);
+    Put32(b, kLoadConfig, 0x118);
+    Put16(b, kLoadConfig + 0x4E, kSearchSystem32Only);
+    Put32(b, kLoadConfig + 0x58, 0x2000);
+    Put32(b, kLoadConfig + 0x5C, 1);
+    return b;
+}
+
+// What the post-link step makes of an image: "written" (and then, run again, nothing
+// more), "unchanged", or its refusal.
+std::string LoadConfigOutcome(Bytes& file) {
+    try {
+        if (!WriteLoadConfigDirectory(file)) return "unchanged";
+        Bytes again = file;
+        return !WriteLoadConfigDirectory(again) && again == file ? "written" : "written twice";
+    } catch (const std::runtime_error& e) {
+        return e.what();
+    }
+}
+
+TEST(LoadConfig, PostLinkStepWritesASoundDirectoryOnceOrRefuses) {
+    Bytes file = LoadConfigPe();
+    Put32(file, kOptional + 64, ComputePeChecksum(file, ReadPeImage(file)));  // as the linker writes it
+    ASSERT_EQ(LoadConfigOutcome(file), "written");
+    const PeImage image = ReadPeImage(file);
+    const LoadConfiguration config = ReadLoadConfiguration(file, image);
+    EXPECT_EQ(config.directory.rva, 0x3000u);
+    EXPECT_EQ(config.directory.size, 0x118u);
+    EXPECT_EQ(config.dependentLoadFlags, kSearchSystem32Only);
+    EXPECT_EQ(config.securityCookie, 0x100002000u);
+    Bytes stale = file;
+    Put32(stale, kOptional + 64, 0);
+    EXPECT_EQ(ComputePeChecksum(file, image), ComputePeChecksum(stale, image));
+    EXPECT_NE(file, stale);  // the CheckSum was written again
+    Put32(file, kLoadConfigEntry + 4, 0x40);
+    EXPECT_EQ(LoadConfigurationFault(file, image, ReadLoadConfiguration(file, image)),
+              "data directory 10 gives 64 bytes, the structure's Size 280: a 64-bit loader ignores such a load configuration");
+
+    struct Case {
+        const char* name;
+        std::function<void(Bytes&)> change;
+        std::string outcome;
+    };
+    const Case cases[] = {
+        {"no CheckSum", [](Bytes&) {}, "written"},
+        {"already in place", [](Bytes& b) { Put32(b, kLoadConfigEntry, 0x3000); Put32(b, kLoadConfigEntry + 4, 0x118); }, "unchanged"},
+        {"CheckSum not the file's", [](Bytes& b) { Put32(b, kOptional + 64, 0x1234); },
+         "the CheckSum 0x1234 is not the file's: the image changed after it was linked"},
+        {"signed", [](Bytes& b) { b.resize(0x808); Put32(b, 0x800, 8); Put32(b, kCertificateEntry, 0x800); Put32(b, kCertificateEntry + 4, 8); },
+         "the image is signed: its load configuration must be written before signing"},
+        {"no .loadcfg section", [](Bytes& b) { b[kSections + 81] = 'x'; }, "no .loadcfg section: the load configuration was not linked in"},
+        {"directory naming another", [](Bytes& b) { Put32(b, kLoadConfigEntry, 0x3008); Put32(b, kLoadConfigEntry + 4, 0x118); },
+         "data directory 10 already names another load configuration"},
+        {"structure larger than its section", [](Bytes& b) { Put32(b, kLoadConfig, 0x1000); }, "the structure's Size 4096 is larger than its section"},
+        {"structure too short", [](Bytes& b) { Put32(b, kLoadConfig, 0x40); }, "the load configuration is too short to hold DependentLoadFlags"},
+        {"cookie of another value", [](Bytes& b) { Put32(b, kCookie, 1); }, "the security cookie holds 0x2B9900000001, not the default 0x2B992DDFA232"},
+        {"cookie in a read-only section", [](Bytes& b) { Put32(b, kSections + 40 + 36, 0x40000040); },
+         "the security cookie lies in a section the loader cannot write"},
+        {"cookie outside the image", [](Bytes& b) { Put32(b, kLoadConfig + 0x5C, 2); }, "the security cookie lies outside the image"},
+        {"address outside the image", [](Bytes& b) { Put32(b, kLoadConfig + 0x28, 1); },
+         "the load configuration's address at offset 0x28 lies outside the image"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes changed = LoadConfigPe();
+        c.change(changed);
+        EXPECT_EQ(LoadConfigOutcome(changed), c.outcome);
+    }
+}
+
+TEST(InstallerCheck, ReadsTheManifestLevelAndComparesConfigurations) {
+    const std::pair<const char*, const char*> manifests[][1] = {
+        {{R"(<requestedExecutionLevel level="asInvoker" uiAccess="false"/>)", "asInvoker"}},
+        {{"<v3:requestedExecutionLevel uiAccess='false' level='requireAdministrator'></v3:requestedExecutionLevel>",
+          "requireAdministrator"}},
+        {{R"(<!-- <requestedExecutionLevel level="highestAvailable"/> --><requestedExecutionLevel level="asInvoker"/>)",
+          "asInvoker"}},
+        {{R"(<requestedExecutionLevelX level="asInvoker"/>)", ""}},
+        {{R"(<requestedExecutionLevel uiAccess="false"/>)", ""}},
+        {{R"(<requestedExecutionLevel level="asInvoker")", ""}},
+        {{R"(<!-- <requestedExecutionLevel level="asInvoker"/>)", ""}},
+    };
+    for (const auto& [m] : manifests) EXPECT_EQ(RequestedExecutionLevel(m.first), m.second) << m.first;
+
+    const json::JsonObject expected = json::JsonObject::Parse(LR"({"a":"x","b":[1,2]})");
+    const std::pair<const wchar_t*, const char*> configurations[] = {
+        {LR"({"b":[1,2],"a":"x"})", ""},
+        {LR"({"a":"x","b":[1,3]})", R"("b": the installer has [1,3], the configuration [1,2])"},
+        {LR"({"b":[1,2]})", R"("a": the installer has none, the configuration "x")"},
+        {LR"({"a":"x","b":[1,2],"c":1})", R"("c": the installer has 1, the configuration none)"},
+    };
+    for (const auto& [embedded, difference] : configurations) {
+        EXPECT_EQ(ConfigurationDifference(json::JsonObject::Parse(embedded), expected), difference);
+    }
 }
 
 json::JsonObject DemoConfig() {

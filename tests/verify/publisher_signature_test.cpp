@@ -91,6 +91,7 @@ TEST(VerifyPublisherSignature, JudgesFileAndFingerprintList) {
     const Case cases[] = {
         {"signed app", kSignedApp, demoOnly, kPasses},
         {"signed setup", kSignedSetup, demoOnly, kPasses},
+        {"signed installer", kSignedInstaller, demoOnly, kPasses},
         {"signed app through a backslash path", testing::BackslashPath(kSignedApp), demoOnly, kPasses},
         {"unsigned app", kUnsignedApp, demoOnly, kMismatch},
         {"unsigned setup", kUnsignedSetup, demoOnly, kMismatch},

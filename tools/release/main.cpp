@@ -14,6 +14,7 @@
 
 #include "app/installer_config.h"
 #include "authenticode.h"
+#include "installer_check.h"
 #include "json/json.h"
 #include "platform/text.h"
 #include "release_channel.h"
@@ -28,6 +29,7 @@ constexpr char kUsage[] =
     "  tavro-release feed SETUP.exe [--url URL] [--config CONFIG.json] [-o latest.yml | -o -]\n"
     "                     (default output: latest.yml beside SETUP.exe; - is standard output)\n"
     "  tavro-release check latest.yml [--config CONFIG.json]\n"
+    "  tavro-release check-installer TavroInstaller.exe [--config CONFIG.json]\n"
     "  tavro-release config --channel URL --offline URL --signer CERT.pem [--signer CERT.pem ...]\n"
     "                       [--allowed-host HOST ...] [--mac-team-id ID] [--bundle-id ID]\n"
     "                       [--installer-version VERSION] [-o CONFIG.json]\n"
@@ -178,6 +180,34 @@ int RunCheck(int argc, char** argv) {
     return 0;
 }
 
+// The last step before an installer build is uploaded: it is refused unless it is what
+// users may run (signed by a listed publisher, as the invoker, with this configuration,
+// its imports from System32 only).
+int RunCheckInstaller(int argc, char** argv) {
+    const Arguments args = ParseArguments(argc, argv, {"--config"});
+    if (args.positional.size() != 1) throw UsageError("check-installer takes one installer");
+    const tavro::json::JsonObject config = LoadConfig(args.One("--config"));
+    std::string bytes;
+    try {
+        bytes = ReadFile(args.positional[0]);
+    } catch (const std::runtime_error& e) {
+        std::cout << "refused: " << e.what() << "\n";
+        return 1;
+    }
+    const tavro::release::InstallerVerdict verdict = tavro::release::CheckInstaller(
+        {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}, config);
+    if (!verdict.error.empty()) {
+        std::cout << "refused: " << verdict.error << "\n";
+        return 1;
+    }
+    std::string imports;
+    for (const std::string& name : verdict.imports) imports += (imports.empty() ? "" : " ") + name;
+    std::cout << "accepted: " << args.positional[0] << " signed by " << verdict.signerSha256
+              << ", runs as the invoker, configured for " << verdict.channelUrl
+              << ", imports from System32 only (DependentLoadFlags 0x800): " << imports << "\n";
+    return 0;
+}
+
 int RunConfig(int argc, char** argv) {
     const Arguments args = ParseArguments(argc, argv,
                                           {"--channel", "--offline", "--signer", "--allowed-host", "--mac-team-id",
@@ -208,6 +238,7 @@ int main(int argc, char** argv) {
     try {
         if (command == "feed") return RunFeed(argc, argv);
         if (command == "check") return RunCheck(argc, argv);
+        if (command == "check-installer") return RunCheckInstaller(argc, argv);
         if (command == "config") return RunConfig(argc, argv);
         if (command != "--help" && command != "-h") std::cerr << "tavro-release: unknown command\n";
         std::cerr << kUsage;

@@ -1,6 +1,7 @@
 #include "pe_image.h"
 
 #include <algorithm>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -15,8 +16,8 @@ constexpr std::size_t kSectionHeaderSize = 40;
 constexpr std::uint16_t kWinCertRevision2 = 0x0200;
 constexpr std::uint16_t kWinCertTypePkcsSignedData = 0x0002;
 
-[[noreturn]] void Malformed(const char* what) {
-    throw std::runtime_error(std::string("Not a valid Windows executable: ") + what);
+[[noreturn]] void Malformed(const std::string& what) {
+    throw std::runtime_error("Not a valid Windows executable: " + what);
 }
 
 // Little-endian reads that refuse to leave the span; every caller passes offsets
@@ -38,17 +39,13 @@ public:
                (static_cast<std::uint32_t>(bytes_[offset + 2]) << 16) |
                (static_cast<std::uint32_t>(bytes_[offset + 3]) << 24);
     }
+    std::uint64_t U64(std::uint64_t offset, const char* what) const {
+        return U32(offset, what) | (static_cast<std::uint64_t>(U32(offset + 4, what)) << 32);
+    }
     std::size_t size() const { return bytes_.size(); }
 
 private:
     std::span<const std::uint8_t> bytes_;
-};
-
-struct Section {
-    std::uint32_t virtualAddress;
-    std::uint32_t virtualSize;
-    std::uint32_t rawSize;
-    std::uint32_t rawOffset;
 };
 
 // The file range [offset, end) that backs an RVA: the part of the section's raw
@@ -58,14 +55,10 @@ struct Mapped {
     std::uint64_t end;
 };
 
-bool MapRva(const std::vector<Section>& sections, std::uint64_t fileSize, std::uint32_t rva, Mapped& out) {
-    for (const Section& s : sections) {
-        const std::uint64_t delta = static_cast<std::uint64_t>(rva) - s.virtualAddress;
-        if (rva < s.virtualAddress || delta >= s.rawSize) continue;
-        const std::uint64_t end = std::min<std::uint64_t>(static_cast<std::uint64_t>(s.rawOffset) + s.rawSize, fileSize);
-        const std::uint64_t offset = static_cast<std::uint64_t>(s.rawOffset) + delta;
-        if (offset >= end) continue;
-        out = {offset, end};
+bool MapRva(const std::vector<PeSection>& sections, std::uint64_t rva, Mapped& out) {
+    for (const PeSection& s : sections) {
+        if (rva < s.virtualAddress || rva - s.virtualAddress >= s.raw.size) continue;
+        out = {s.raw.offset + (rva - s.virtualAddress), static_cast<std::uint64_t>(s.raw.offset) + s.raw.size};
         return true;
     }
     return false;
@@ -123,20 +116,24 @@ void ReadVersionBlock(const Reader& r, std::uint64_t offset, std::uint64_t size,
     image.productBuild = static_cast<std::uint16_t>(productLs >> 16);
 }
 
-void ReadVersionResource(const Reader& r, const std::vector<Section>& sections, std::uint32_t resourceRva,
-                         std::uint32_t resourceSize, PeImage& image) {
-    image.versionError = "Missing application version";
+// The data of resource type/id through the three levels of the resource tree; nothing
+// when the tree has no such entry. `what` names the resource in a refusal.
+std::optional<FileRange> FindResource(const Reader& r, const std::vector<PeSection>& sections,
+                                      std::uint32_t resourceRva, std::uint32_t resourceSize, std::uint32_t type,
+                                      std::uint32_t id, const char* what) {
     Mapped root{};
-    if (resourceRva == 0 || resourceSize == 0 || !MapRva(sections, r.size(), resourceRva, root)) return;
+    if (resourceRva == 0 || resourceSize == 0 || !MapRva(sections, resourceRva, root)) return std::nullopt;
 
     std::uint32_t typeEntry = 0, nameEntry = 0, languageEntry = 0;
-    if (!FindResourceEntry(r, root.offset, root.end, 0, kResourceTypeVersion, false, typeEntry)) return;
+    if (!FindResourceEntry(r, root.offset, root.end, 0, type, false, typeEntry)) return std::nullopt;
     if (!(typeEntry & 0x80000000u)) Malformed("resource type without a directory");
-    if (!FindResourceEntry(r, root.offset, root.end, typeEntry & 0x7FFFFFFFu, kVersionResourceId, false, nameEntry)) {
-        return;
+    if (!FindResourceEntry(r, root.offset, root.end, typeEntry & 0x7FFFFFFFu, id, false, nameEntry)) {
+        return std::nullopt;
     }
     if (!(nameEntry & 0x80000000u)) Malformed("resource name without a directory");
-    if (!FindResourceEntry(r, root.offset, root.end, nameEntry & 0x7FFFFFFFu, 0, true, languageEntry)) return;
+    if (!FindResourceEntry(r, root.offset, root.end, nameEntry & 0x7FFFFFFFu, 0, true, languageEntry)) {
+        return std::nullopt;
+    }
     if (languageEntry & 0x80000000u) Malformed("resource tree deeper than three levels");
 
     const std::uint64_t dataEntry = root.offset + languageEntry;
@@ -144,11 +141,21 @@ void ReadVersionResource(const Reader& r, const std::vector<Section>& sections, 
     const std::uint32_t dataRva = r.U32(dataEntry, "resource data entry");
     const std::uint32_t dataSize = r.U32(dataEntry + 4, "resource data entry");
     Mapped data{};
-    if (!MapRva(sections, r.size(), dataRva, data) || dataSize > data.end - data.offset) {
-        Malformed("version resource outside the file");
+    if (!MapRva(sections, dataRva, data) || dataSize > data.end - data.offset) {
+        Malformed(std::string(what) + " outside the file");
     }
-    image.versionError.clear();
-    ReadVersionBlock(r, data.offset, dataSize, image);
+    return FileRange{static_cast<std::size_t>(data.offset), dataSize};
+}
+
+void ReadVersionResource(const Reader& r, const std::vector<PeSection>& sections, std::uint32_t resourceRva,
+                         std::uint32_t resourceSize, PeImage& image) {
+    const std::optional<FileRange> data = FindResource(r, sections, resourceRva, resourceSize, kResourceTypeVersion,
+                                                       kVersionResourceId, "version resource");
+    if (!data) {
+        image.versionError = "Missing application version";
+        return;
+    }
+    ReadVersionBlock(r, data->offset, data->size, image);
 }
 
 void ReadCertificateTable(const Reader& r, std::uint32_t offset, std::uint32_t size, std::uint64_t headersEnd,
@@ -197,24 +204,138 @@ PeImage ReadPeImage(std::span<const std::uint8_t> file) {
     image.checksum = {static_cast<std::size_t>(optional + 64), 4};
     image.certificateEntry = {static_cast<std::size_t>(optional + directories + 4 * 8), 8};
     const std::uint64_t headersEnd = r.U32(optional + 60, "optional header");
+    image.pe32Plus = magic == 0x20B;
+    image.imageBase =
+        image.pe32Plus ? r.U64(optional + 24, "optional header") : r.U32(optional + 28, "optional header");
+    image.sizeOfImage = r.U32(optional + 56, "optional header");
+    const std::uint64_t heldDirectories = std::min<std::uint64_t>(directoryCount, (optionalSize - directories) / 8);
+    image.dataDirectories = {static_cast<std::size_t>(optional + directories),
+                             static_cast<std::size_t>(heldDirectories * 8)};
 
     const std::uint64_t sectionTable = optional + optionalSize;
     if (!r.Has(sectionTable, static_cast<std::uint64_t>(sectionCount) * kSectionHeaderSize)) {
         Malformed("section table outside the file");
     }
-    std::vector<Section> sections;
-    sections.reserve(sectionCount);
+    image.sections.reserve(sectionCount);
     for (std::uint32_t i = 0; i < sectionCount; ++i) {
         const std::uint64_t at = sectionTable + static_cast<std::uint64_t>(i) * kSectionHeaderSize;
-        sections.push_back({r.U32(at + 12, "section header"), r.U32(at + 8, "section header"),
-                            r.U32(at + 16, "section header"), r.U32(at + 20, "section header")});
+        PeSection section;
+        for (std::uint64_t c = 0; c < 8 && file[at + c] != 0; ++c) section.name += static_cast<char>(file[at + c]);
+        section.virtualSize = r.U32(at + 8, "section header");
+        section.virtualAddress = r.U32(at + 12, "section header");
+        const std::uint64_t rawSize = r.U32(at + 16, "section header");
+        const std::uint64_t rawOffset = r.U32(at + 20, "section header");
+        section.characteristics = r.U32(at + 36, "section header");
+        if (rawOffset < file.size()) {
+            section.raw = {static_cast<std::size_t>(rawOffset),
+                           static_cast<std::size_t>(std::min<std::uint64_t>(rawSize, file.size() - rawOffset))};
+        }
+        image.sections.push_back(std::move(section));
     }
 
-    ReadVersionResource(r, sections, r.U32(optional + directories + 2 * 8, "resource directory entry"),
+    ReadVersionResource(r, image.sections, r.U32(optional + directories + 2 * 8, "resource directory entry"),
                         r.U32(optional + directories + 2 * 8 + 4, "resource directory entry"), image);
     ReadCertificateTable(r, r.U32(image.certificateEntry.offset, "certificate directory entry"),
                          r.U32(image.certificateEntry.offset + 4, "certificate directory entry"), headersEnd, image);
     return image;
+}
+
+DataDirectory ReadDataDirectory(std::span<const std::uint8_t> file, const PeImage& image, std::size_t index) {
+    DataDirectory directory;
+    if (index >= image.dataDirectories.size / 8) return directory;
+    const Reader r(file);
+    directory.entry = {image.dataDirectories.offset + index * 8, 8};
+    directory.rva = r.U32(directory.entry.offset, "data directory");
+    directory.size = r.U32(directory.entry.offset + 4, "data directory");
+    return directory;
+}
+
+const PeSection* SectionOfRva(const PeImage& image, std::uint64_t rva) {
+    for (const PeSection& s : image.sections) {
+        if (rva >= s.virtualAddress && rva - s.virtualAddress < s.raw.size) return &s;
+    }
+    return nullptr;
+}
+
+FileRange MapRvaRange(const PeImage& image, std::uint64_t rva, std::uint64_t size, const char* what) {
+    const PeSection* section = SectionOfRva(image, rva);
+    if (section == nullptr || size > section->raw.size - (rva - section->virtualAddress)) {
+        Malformed(std::string(what) + " outside the file");
+    }
+    return {section->raw.offset + static_cast<std::size_t>(rva - section->virtualAddress),
+            static_cast<std::size_t>(size)};
+}
+
+LoadConfiguration ReadLoadConfiguration(std::span<const std::uint8_t> file, const PeImage& image) {
+    LoadConfiguration config;
+    config.directory = ReadDataDirectory(file, image, kLoadConfigDirectory);
+    if (config.directory.rva == 0 || config.directory.size == 0) return config;
+    const Reader r(file);
+    config.structureSize = r.U32(MapRvaRange(image, config.directory.rva, 4, "load configuration").offset,
+                                 "load configuration");
+    config.structure = MapRvaRange(image, config.directory.rva, config.structureSize, "load configuration");
+    // Fields past the structure's own size are not there for the loader either.
+    const std::uint64_t flagsAt = image.pe32Plus ? 0x4E : 0x32, cookieAt = image.pe32Plus ? 0x58 : 0x3C;
+    if (config.structureSize >= flagsAt + 2) {
+        config.dependentLoadFlags = r.U16(config.structure.offset + flagsAt, "load configuration");
+    }
+    if (config.structureSize >= cookieAt + (image.pe32Plus ? 8 : 4)) {
+        config.securityCookie = image.pe32Plus ? r.U64(config.structure.offset + cookieAt, "load configuration")
+                                               : r.U32(config.structure.offset + cookieAt, "load configuration");
+    }
+    return config;
+}
+
+std::vector<std::string> ReadImportedDllNames(std::span<const std::uint8_t> file, const PeImage& image) {
+    constexpr std::uint64_t kDescriptorSize = 20, kMostDlls = 1024, kLongestName = 260;
+    const DataDirectory directory = ReadDataDirectory(file, image, kImportDirectory);
+    std::vector<std::string> names;
+    if (directory.rva == 0) return names;
+    const Reader r(file);
+    for (std::uint64_t at = directory.rva;; at += kDescriptorSize) {
+        const FileRange descriptor = MapRvaRange(image, at, kDescriptorSize, "import directory");
+        const std::uint32_t nameRva = r.U32(descriptor.offset + 12, "import directory");
+        const std::uint32_t addressTable = r.U32(descriptor.offset + 16, "import directory");
+        if (nameRva == 0 || addressTable == 0) break;
+        if (names.size() == kMostDlls) Malformed("more than 1024 imported DLLs");
+        const FileRange text = MapRvaRange(image, nameRva, 1, "imported DLL name");
+        const PeSection* section = SectionOfRva(image, nameRva);
+        const std::uint64_t end =
+            std::min<std::uint64_t>(section->raw.offset + section->raw.size, text.offset + kLongestName);
+        std::string name;
+        std::uint64_t c = text.offset;
+        for (; c < end && file[c] != 0; ++c) {
+            if (file[c] < 0x20 || file[c] > 0x7E) Malformed("imported DLL name that is not plain text");
+            name += static_cast<char>(file[c]);
+        }
+        if (c == end) Malformed("imported DLL name without its end");
+        names.push_back(std::move(name));
+    }
+    return names;
+}
+
+FileRange FindResourceData(std::span<const std::uint8_t> file, const PeImage& image, std::uint32_t type,
+                           std::uint32_t id) {
+    const DataDirectory resources = ReadDataDirectory(file, image, 2);
+    return FindResource(Reader(file), image.sections, resources.rva, resources.size, type, id, "resource data")
+        .value_or(FileRange{});
+}
+
+std::uint32_t ComputePeChecksum(std::span<const std::uint8_t> file, const PeImage& image) {
+    // The 16-bit one's-complement sum of the file, its own field counted as zero, plus the length.
+    const auto byte = [&](std::size_t at) -> std::uint32_t {
+        if (at >= file.size() || (at >= image.checksum.offset && at - image.checksum.offset < image.checksum.size)) {
+            return 0;
+        }
+        return file[at];
+    };
+    std::uint64_t sum = 0;
+    for (std::size_t at = 0; at < file.size(); at += 2) {
+        sum += byte(at) | (byte(at + 1) << 8);
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    }
+    sum = (sum & 0xFFFF) + (sum >> 16);
+    return static_cast<std::uint32_t>(sum + file.size());
 }
 
 std::string ProductVersionText(const PeImage& image) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace tavro::release {
 
@@ -13,9 +14,24 @@ struct FileRange {
     std::size_t size = 0;
 };
 
+// One section header, and the part of the file that backs it.
+struct PeSection {
+    std::string name;  // up to eight characters
+    std::uint32_t virtualAddress = 0;
+    std::uint32_t virtualSize = 0;
+    std::uint32_t characteristics = 0;
+    FileRange raw;  // the raw data, clipped to the file
+};
+
+// Section characteristics the release tool looks at.
+inline constexpr std::uint32_t kSectionInitializedData = 0x00000040;
+inline constexpr std::uint32_t kSectionExecute = 0x20000000;
+inline constexpr std::uint32_t kSectionRead = 0x40000000;
+inline constexpr std::uint32_t kSectionWrite = 0x80000000;
+
 // What the release tool needs from a Windows executable: where the fields that the
-// Authenticode image digest leaves out are, the primary signature, and the product
-// version of the version resource.
+// Authenticode image digest leaves out are, the primary signature, the product
+// version of the version resource, and the layout that the other readers below follow.
 struct PeImage {
     FileRange checksum;               // the optional header's CheckSum field
     FileRange certificateEntry;       // data directory entry 4 (certificate table)
@@ -29,6 +45,32 @@ struct PeImage {
     // Empty when the product version was read; else the installer's message for why
     // not ("Missing application version" or "Invalid version information").
     std::string versionError;
+
+    bool pe32Plus = false;              // a 64-bit image
+    std::uint64_t imageBase = 0;
+    std::uint32_t sizeOfImage = 0;
+    FileRange dataDirectories;          // the table of (RVA, size) entries, as far as the header holds it
+    std::vector<PeSection> sections;
+};
+
+// Data directory indexes the release tool reads.
+inline constexpr std::size_t kImportDirectory = 1;
+inline constexpr std::size_t kLoadConfigDirectory = 10;
+
+// A data directory entry: where it is in the file, and what it holds.
+struct DataDirectory {
+    FileRange entry;  // size 0 when the table has no such entry
+    std::uint32_t rva = 0;
+    std::uint32_t size = 0;
+};
+
+// The load configuration as a 64-bit loader finds it through data directory 10.
+struct LoadConfiguration {
+    DataDirectory directory;
+    FileRange structure;             // the bytes the directory names; size 0 when it names none
+    std::uint32_t structureSize = 0; // the structure's own Size field
+    std::uint16_t dependentLoadFlags = 0;
+    std::uint64_t securityCookie = 0;  // a virtual address, 0 for none
 };
 
 // Reads the headers, the section table, the resource tree down to the version block
@@ -37,6 +79,34 @@ struct PeImage {
 // starts with "Not a valid Windows executable". Bytes in, no I/O, no global state:
 // this is the entry point the fuzzer drives.
 PeImage ReadPeImage(std::span<const std::uint8_t> file);
+
+// Data directory `index`; an entry the table does not hold reads as empty.
+DataDirectory ReadDataDirectory(std::span<const std::uint8_t> file, const PeImage& image, std::size_t index);
+
+// The file bytes behind [rva, rva + size): they must lie in the raw data of one section.
+// Throws the reader's "Not a valid Windows executable" error naming `what` when not.
+FileRange MapRvaRange(const PeImage& image, std::uint64_t rva, std::uint64_t size, const char* what);
+
+// The section whose raw data holds the RVA, or null.
+const PeSection* SectionOfRva(const PeImage& image, std::uint64_t rva);
+
+// The readers below are for the release tool's check of the installer itself; a setup
+// package is never put through them. Each throws the reader's error when the structure
+// it follows leaves the file.
+
+// The load configuration; an empty directory gives an empty structure.
+LoadConfiguration ReadLoadConfiguration(std::span<const std::uint8_t> file, const PeImage& image);
+
+// The DLL names of the import directory, in the loader's order: it stops at the first
+// descriptor without a name or an address table.
+std::vector<std::string> ReadImportedDllNames(std::span<const std::uint8_t> file, const PeImage& image);
+
+// The data of resource type/id (any language, the neutral one first); size 0 when absent.
+FileRange FindResourceData(std::span<const std::uint8_t> file, const PeImage& image, std::uint32_t type,
+                           std::uint32_t id);
+
+// The optional header's CheckSum as the linker computes it (the field itself counted as zero).
+std::uint32_t ComputePeChecksum(std::span<const std::uint8_t> file, const PeImage& image);
 
 // "major.minor.build" of the product version.
 std::string ProductVersionText(const PeImage& image);

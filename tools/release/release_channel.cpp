@@ -29,6 +29,8 @@ std::string NameVersion(const std::string& fileName) {
     return fileName.substr(prefix.size(), fileName.size() - prefix.size() - suffix.size());
 }
 
+}  // namespace
+
 void CheckSigner(const AuthenticodeSignature& signature, const json::JsonObject& config) {
     const std::string prefix = "Application signature or publisher mismatch: ";
     if (signature.imageDigest != signature.signedDigest) {
@@ -47,8 +49,6 @@ void CheckSigner(const AuthenticodeSignature& signature, const json::JsonObject&
         Refuse(prefix + "the signer certificate " + signature.signerSha256 + " is not in windowsSignerSHA256");
     }
 }
-
-}  // namespace
 
 void WriteReleaseFeed(std::span<const std::uint8_t> package, const std::string& fileName, const std::string& url,
                       const std::string& releaseDate, const json::JsonObject& config, ReleaseFeedFile& feed) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "authenticode.h"
 #include "json/json.h"
 
 namespace tavro::release {
@@ -29,6 +30,12 @@ struct ReleaseFeedFile {
 // feed is filled as the checks go, so that a refusal can be reported with what was found.
 void WriteReleaseFeed(std::span<const std::uint8_t> package, const std::string& fileName, const std::string& url,
                       const std::string& releaseDate, const json::JsonObject& config, ReleaseFeedFile& feed);
+
+// The installer's publisher check on a signature taken apart by ReadAuthenticodeSignature:
+// the image digest is the file's, the signer's signature holds, and the signer
+// certificate is in the configuration's "windowsSignerSHA256" (exactly, every entry
+// read). Throws "Application signature or publisher mismatch: <why>".
+void CheckSigner(const AuthenticodeSignature& signature, const json::JsonObject& config);
 
 // The installer's verdict on a feed file: the configuration's two URLs as it checks them
 // at start, then the release descriptor. Empty error when accepted.
