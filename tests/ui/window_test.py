@@ -175,13 +175,10 @@ def pause_download(case, w):
     w.send("Return")
     w.click_retry()
     w.send("alt+F4")
-    # The saving state lasts only until the worker sees the pause, tens of milliseconds
-    # now that a read waits in short steps: a screenshot catches it only sometimes.
-    saving = w.shot(case + "-saving", lambda s: not s.label() and not s.button(), 2)
-    check(case, "Enter and a click during a run start nothing", events().count("installer_opened") == before)
-    if saving:
-        check(case, "the saving state shows the sweep", near(saving.px(740, 504), TRACK, 6))
+    # The saving text shows only until the worker sees the pause, tens of milliseconds: too
+    # short for a screenshot. The install-run runner checks that it comes before the pause.
     paused = w.shot(case + "-paused", Shot.button, 30)
+    check(case, "Enter and a click during a run start nothing", events().count("installer_opened") == before)
     check(case, "close ends in the paused text with Retry", downloading and paused and "cancelled" in events() and
           paused.count(36, 521, 596, 545) != downloading.count(36, 521, 596, 545))
     w.send("alt+F4")
@@ -235,15 +232,7 @@ def main():
     for f in glob.glob(os.path.join(BUILD, "demo/1.0.0/channel/desktop/win/*")):
         shutil.copy(f, os.path.join(ROOT, "desktop/win"))
     for name, drive, script, test in CASES:
-        if sys.argv[4:] and name not in sys.argv[4:]:
-            continue
-        # Screenshots under Wine and Xvfb on a loaded machine now and then miss a state by
-        # a frame: a failed case is played once more, and both outcomes are printed.
-        failed_before = len(failures)
-        play(name, copy.deepcopy(drive), script, test)
-        if len(failures) > failed_before:
-            print("again: " + name + " (its first attempt failed)", flush=True)
-            del failures[failed_before:]
+        if not sys.argv[4:] or name in sys.argv[4:]:
             play(name, copy.deepcopy(drive), script, test)
     channel([])
     run("wine", "reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t", "REG_DWORD", "/d", "96", "/f")
