@@ -69,6 +69,9 @@ class Shot:
         outside = [(x - 3, y + h // 2), (x + w + 2, y + h // 2), (x + w // 2, y - 3), (x + w // 2, y + h + 2)]
         return all(near(self.at(*p), BUTTON) for p in inside) and not any(near(self.at(*p), BUTTON) for p in outside)
 
+    def failure(self):  # the settled failure page: Retry shown and the bar gone (they are painted apart)
+        return self.button() and not any(near(self.px(x, 504), TRACK, 6) for x in (100, 560))
+
     def label(self):  # ink of the "48%" label, which is far-aligned in 650..744
         return self.count(700, 522, 744, 545)
 
@@ -119,8 +122,7 @@ def page(case, w, shot, failed):
     check(case, "client area", shot and (shot.width, shot.height) == ((680 * w.dpi + 48) // 96, (497 * w.dpi + 48) // 96))
     check(case, "status text", shot and shot.count(36, 521, 596, 545) > 30)
     if failed:
-        check(case, "Retry at the scaled design rectangle, no progress bar", shot and shot.button() and not any(
-            near(shot.px(x, 504), TRACK, 6) for x in (100, 560)))
+        check(case, "Retry at the scaled design rectangle, no progress bar", shot and shot.failure())
         return
     bar = lambda x, t: near(shot.px(x, 504), (10 + 141 * t, 132 + 58 * t, 255 - 3 * t))  # #0A84FF at 36 .. #97BEFC
     check(case, "48 % segment from 36 units", shot and all(bar(x, (x - 36) / 339.84) for x in (40, 200, 370)))
@@ -154,7 +156,7 @@ def slides(case, w):  # each slide image is drawn at half its pixel size from 42
 
 
 def retry(case, w, keys=False, rtl=False):
-    shot = w.shot(case, Shot.button, 30)
+    shot = w.shot(case, Shot.failure, 30)
     page(case, w, shot, True)
     if rtl:
         check(case, "status line far-aligned", shot and shot.count(400, 521, 596, 545) > 30 and shot.count(36, 521, 200, 545) == 0)
@@ -162,7 +164,7 @@ def retry(case, w, keys=False, rtl=False):
         before = events().count("installer_opened")
         act()
         check(case, how + " starts a new run", until(lambda: events().count("installer_opened") == before + 1, 15)
-              and w.shot(case, Shot.button, 30))
+              and w.shot(case, Shot.failure, 30))
     if keys:
         w.send("alt+F4")
         check(case, "closing while idle closes at once", w.exit_code(10) == 0)
@@ -177,7 +179,7 @@ def pause_download(case, w):
     w.send("alt+F4")
     # The saving text shows only until the worker sees the pause, tens of milliseconds: too
     # short for a screenshot. The install-run runner checks that it comes before the pause.
-    paused = w.shot(case + "-paused", Shot.button, 30)
+    paused = w.shot(case + "-paused", Shot.failure, 30)
     check(case, "Enter and a click during a run start nothing", events().count("installer_opened") == before)
     check(case, "close ends in the paused text with Retry", downloading and paused and "cancelled" in events() and
           paused.count(36, 521, 596, 545) != downloading.count(36, 521, 596, 545))
