@@ -136,11 +136,11 @@ def two_at_once(case, w):
     other = wt.Window()
     other.id = (until(lambda: [i for i in windows() if i != w.id], 30) or [""])[0]
     first_done = w.exit_code(90)
-    check(case, "one installs", first_done == 0 and installed())
+    check(case, "one installs", first_done == 0 and installed(), (first_done, journal()[-8:]))
     shot = other.shot(case + "-second", Shot.failure, 20)
     check(case, "the other shows the generic text with Retry", shot and journal().count("installer_failed") == 1)
     other.send("alt+F4")
-    check(case, "and closes on request", other.exit_code(10) == 0)
+    check(case, "and closes on request", other.exit_code(10) == 0, journal()[-4:])
 
 
 def gaps_503(case, w):
