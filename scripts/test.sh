@@ -34,12 +34,28 @@ step() { # label command...
   fi
 }
 
+# ctest only counts a test that could not run; the test itself says why. Print the reasons
+# (GoogleTest's "Skipped" lines and the script runners' "skipped" lines) after each run.
+show_skips() { # preset
+  local log="build/$1/Testing/Temporary/LastTest.log"
+  [ -f "$log" ] || return 0
+  local reasons
+  reasons=$(awk '/: Skipped$/ { getline; print "  " $0; next } /^[0-9]+: skipped / || /^skipped / { print "  " $0 }' "$log" | sort -u)
+  if [ -n "$reasons" ]; then
+    echo "==== $1: cases skipped, with their reasons:"
+    echo "$reasons"
+  fi
+}
+
 run_preset() { # preset [wrapper...]
   local preset=$1
   shift
   step "$preset: configure" cmake --preset "$preset" &&
     step "$preset: build" cmake --build --preset "$preset" &&
     step "$preset: test" "$@" ctest --preset "$preset"
+  local status=$?
+  show_skips "$preset"
+  return $status
 }
 
 run_preset native || true

@@ -1,13 +1,32 @@
 #include "platform/text.h"
 
+#include <locale.h>
+#include <wctype.h>
+
 #include <cstdint>
-#include <cwctype>
 
 namespace tavro {
 
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
+
+// Windows folds names with its own upper-case table, one UTF-16 unit at a time and in no
+// locale. That table maps a letter only where the pair goes both ways, so it leaves out
+// what maps one way alone: dotless i, long s, final sigma, titlecase and the like, which
+// towupper would fold into ASCII or Greek capitals. Over the whole BMP this rule on the
+// C.UTF-8 tables gives exactly the mapping that CompareStringOrdinal uses; the process's
+// own locale (plain "C" by default, which folds nothing beyond ASCII) plays no part.
+wchar_t UpperCaseUnit(wchar_t unit) {
+    static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    const auto code = static_cast<wint_t>(static_cast<std::uint32_t>(unit) & 0xFFFF);
+    if (code < 0x80 || unicode == static_cast<locale_t>(nullptr)) {
+        return static_cast<wchar_t>(code >= L'a' && code <= L'z' ? code - 0x20 : code);
+    }
+    if (code >= 0xD800 && code <= 0xDFFF) return unit;
+    const wint_t upper = towupper_l(code, unicode);
+    return static_cast<wchar_t>(upper <= 0xFFFF && towlower_l(upper, unicode) == code ? upper : code);
+}
 
 void AppendUtf16(std::wstring& out, char32_t c) {
     if (c >= 0x10000) {
@@ -119,9 +138,7 @@ std::string WideToUtf8(std::wstring_view text) {
 bool EqualsIgnoringCase(std::wstring_view a, std::wstring_view b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
-        if (a[i] != b[i] && std::towupper(static_cast<wint_t>(a[i])) != std::towupper(static_cast<wint_t>(b[i]))) {
-            return false;
-        }
+        if (a[i] != b[i] && UpperCaseUnit(a[i]) != UpperCaseUnit(b[i])) return false;
     }
     return true;
 }

@@ -9,7 +9,6 @@
 #include <utility>
 
 #include "core/install_flow.h"
-#include "core/process_state.h"
 #include "platform/errors.h"
 #include "platform/system_functions.h"
 #include "ui/localized_strings.h"
@@ -19,6 +18,7 @@
 #include "ui/page_painter.h"
 #include "ui/page_style.h"
 #include "ui/status_update.h"
+#include "ui/window_rules.h"
 
 namespace tavro::ui {
 
@@ -111,42 +111,34 @@ void StartWorker(void (*body)()) {
         std::thread(body).detach();
     } catch (const std::system_error&) {
         // No thread, no run: the flags go back and the user may try again.
-        closeBlocked.exchange(false);
-        flowRunning.exchange(false);
+        RetryNotStarted();
         SetStatus(LookupText(L"desktop_installer_generic_error"), L"", -1);
         ShowRetry();
     }
 }
 
 void RetryCommand() {
+    const RetryStart start = PressRetry();
+    if (start == RetryStart::Ignored) return;
     WindowState& state = State();
     ShowWindow(state.button, SW_HIDE);
     FitWindowToDpi(state.window);
     state.page.failureShown = false;
     InvalidateAll(state.window);
-    if (uiPreview) {
-        SetStatus(LookupText(L"desktop_installer_downloading"), L"", 48);
-        return;
+    if (start == RetryStart::Preview) {
+        SetStatus(LookupText(kPreviewStatusKey), L"", kPreviewProgress);
+    } else {
+        StartWorker(start == RetryStart::LaunchRetry ? &core::RunLaunchRetry : &core::RunInstallFlow);
     }
-    if (!installedAppPath.empty()) {
-        flowRunning.exchange(true);
-        closeBlocked.exchange(true);
-        StartWorker(&core::RunLaunchRetry);
-        return;
-    }
-    flowRunning.exchange(true);
-    cancelRequested.exchange(false);
-    StartWorker(&core::RunInstallFlow);
 }
 
 void CloseRequested(HWND window) {
-    if (!flowRunning) {
+    const CloseResult result =
+        RequestClose([] { PostStatusUpdate(LookupText(kPausingStatusKey), L"", -1); });
+    if (result == CloseResult::Close) {
         DestroyWindow(window);
-    } else if (closeBlocked) {
+    } else if (result == CloseResult::Refuse) {
         MessageBeep(MB_ICONASTERISK);
-    } else {
-        cancelRequested.exchange(true);
-        PostStatusUpdate(LookupText(L"desktop_installer_saving"), L"", -1);
     }
 }
 
@@ -198,16 +190,16 @@ LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         DrawRetryButton(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam), State().palette);
         return 1;
     case WM_KEYDOWN:
-        if (wParam == VK_RETURN && IsWindowVisible(State().button)) {
+        if (wParam == VK_RETURN && EnterPressesRetry(IsWindowVisible(State().button))) {
             SendMessageW(window, WM_COMMAND, kRetryId, reinterpret_cast<LPARAM>(State().button));
         }
         return 0;
     case DM_GETDEFID:
         // IsDialogMessageW turns Enter into a command for the default button; without one
         // it sends IDOK, which nothing answers. While Retry shows, Enter presses it.
-        return IsWindowVisible(State().button) ? MAKELRESULT(kRetryId, DC_HASDEFID) : 0;
+        return EnterPressesRetry(IsWindowVisible(State().button)) ? MAKELRESULT(kRetryId, DC_HASDEFID) : 0;
     case WM_COMMAND:
-        if (LOWORD(wParam) == kRetryId && !flowRunning) RetryCommand();
+        if (LOWORD(wParam) == kRetryId) RetryCommand();
         // IsDialogMessageW turns Esc into IDCANCEL: it closes as the title bar's button does.
         if (LOWORD(wParam) == IDCANCEL) CloseRequested(window);
         return 0;

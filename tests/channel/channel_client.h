@@ -7,8 +7,6 @@
 #include <windows.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <optional>
 #include <string>
@@ -16,6 +14,7 @@
 
 #include "json/json.h"
 #include "platform/text.h"
+#include "support/files.h"
 
 namespace tavro::testing {
 
@@ -30,16 +29,6 @@ inline std::wstring WindowsPath(const std::string& unixPath) {
 inline std::string Env(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr ? value : "";
-}
-
-inline std::string ReadFile(const std::wstring& path) {
-    std::ifstream file(path.c_str(), std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-}
-
-inline void WriteFile(const std::wstring& path, const std::string& bytes) {
-    std::ofstream file(path.c_str(), std::ios::binary | std::ios::trunc);
-    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 // One request as the server recorded it.
@@ -67,21 +56,21 @@ public:
     // Replaces the script atomically and forgets the requests seen so far.
     void Script(const std::string& json) {
         const std::wstring temporary = state_ + L"\\script.json.tmp";
-        WriteFile(temporary, json);
+        WriteFileBytes(temporary, json);
         ASSERT_TRUE(MoveFileExW(temporary.c_str(), (state_ + L"\\script.json").c_str(), MOVEFILE_REPLACE_EXISTING));
-        seen_ = ReadFile(state_ + L"\\requests.jsonl").size();
+        seen_ = ReadFileIfPresent(state_ + L"\\requests.jsonl").size();
     }
 
     void PutFile(const std::wstring& relative, const std::string& bytes) {
         CreateDirectoryW((root_ + L"\\desktop").c_str(), nullptr);
         CreateDirectoryW((root_ + L"\\desktop\\win").c_str(), nullptr);
-        WriteFile(root_ + L"\\" + relative, bytes);
+        WriteFileBytes(root_ + L"\\" + relative, bytes);
     }
 
     void BadCertificate(bool on) {
         const std::wstring flag = state_ + L"\\bad-cert";
         if (on) {
-            WriteFile(flag, "on");
+            WriteFileBytes(flag, "on");
         } else {
             DeleteFileW(flag.c_str());
         }
@@ -89,7 +78,7 @@ public:
 
     // The requests recorded since the last Script().
     std::vector<RecordedRequest> Requests() const {
-        const std::string log = ReadFile(state_ + L"\\requests.jsonl");
+        const std::string log = ReadFileIfPresent(state_ + L"\\requests.jsonl");
         std::vector<RecordedRequest> requests;
         size_t start = seen_;
         while (start < log.size()) {

@@ -7,32 +7,31 @@
 #include <algorithm>
 #include <cstdint>
 #include <optional>
-#include <regex>
 #include <string>
 #include <vector>
 
-#include "cache/local_app_data_override.h"
 #include "core/event_line.h"
 #include "platform/text.h"
 #include "platform/win_handles.h"
+#include "support/files.h"
+#include "support/journal.h"
+#include "support/local_app_data_override.h"
 
 // Every test writes into the real file system of the Wine prefix, with LocalAppData
-// pointed at a folder of its own (see tests/cache/local_app_data_override.h).
+// pointed at a folder of its own (see tests/support/local_app_data_override.h).
 
 namespace tavro {
 namespace {
 
-using cache::testing::LocalAppDataOverride;
-using cache::testing::MakeUnixSymlink;
-using cache::testing::ReadFileBytes;
-using cache::testing::RunningUnderWine;
-using cache::testing::WriteFileBytes;
+using testing::Exists;
+using testing::JournalLine;
+using testing::LocalAppDataOverride;
+using testing::MakeUnixSymlink;
+using testing::ReadFileBytes;
+using testing::RunningUnderWine;
+using testing::WriteFileBytes;
 
 constexpr std::size_t kLimit = 1000000;
-
-bool Exists(const std::wstring& path) {
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
 
 bool IsReparsePoint(const std::wstring& path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
@@ -72,33 +71,10 @@ std::string StoredLine(const char* name, std::int64_t millis) {
     return line;
 }
 
-struct JournalLine {
-    std::string event;
-    std::int64_t timestamp;
-};
-
-// Splits journal bytes into lines, each of which must be one complete event ending in
-// CR LF; anything else (a torn line, a bare line feed, a missing end) fails the test.
+// The journal's lines; a line in any other shape than one whole CR LF event fails the test.
 std::vector<JournalLine> ParseJournal(const std::string& bytes) {
-    // Short input that the test made: std::regex is safe here.
-    static const std::regex kLine(R"re(\{"event":"([a-z_]+)","platform":"windows","timestamp":([1-9][0-9]*)\})re");
-    std::vector<JournalLine> lines;
-    std::size_t start = 0;
-    while (start < bytes.size()) {
-        const std::size_t end = bytes.find("\r\n", start);
-        if (end == std::string::npos) {
-            ADD_FAILURE() << "unterminated tail: " << bytes.substr(start, 200);
-            break;
-        }
-        const std::string line = bytes.substr(start, end - start);
-        std::smatch match;
-        if (std::regex_match(line, match, kLine)) {
-            lines.push_back({match[1].str(), std::stoll(match[2].str())});
-        } else {
-            ADD_FAILURE() << "malformed line: " << line.substr(0, 200);
-        }
-        start = end + 2;
-    }
+    std::vector<JournalLine> lines = testing::ParseJournal(bytes);
+    for (const JournalLine& line : lines) EXPECT_NE(line.event, "<malformed>") << bytes.substr(0, 400);
     return lines;
 }
 

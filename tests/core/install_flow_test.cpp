@@ -1,15 +1,15 @@
 // The install run from end to end under Wine: the real flow on a detached worker thread,
-// hosted by a hidden window that plays the installer window's part (the Retry command and
-// the close rule) and records what the worker posts. Everything else is real: the channel
-// server, the signed demo product and its switches, the prefix's registry, files and
-// processes. One table of scenarios, each a list of runs (presses of Retry).
+// hosted by a hidden window that stands in for the installer window: it obeys the window's
+// own Retry and close rules (ui/window_rules.h) and records what the worker posts.
+// Everything else is real: the channel server, the signed demo product and its switches,
+// the prefix's registry, files and processes. One table of scenarios, each a list of runs
+// (presses of Retry, then of Enter while Retry shows).
 #include "core/install_flow.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 #include <objbase.h>
-#include <tlhelp32.h>
 #include <wincrypt.h>
 
 #include <algorithm>
@@ -22,18 +22,22 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/installer_config.h"
 #include "cache/file_digest.h"
-#include "cache/local_app_data_override.h"
 #include "cache/payload_cache.h"
 #include "channel/channel_client.h"
 #include "core/process_state.h"
 #include "platform/text.h"
 #include "platform/win_handles.h"
+#include "support/files.h"
+#include "support/local_app_data_override.h"
+#include "support/processes.h"
 #include "ui/localized_strings.h"
 #include "ui/status_update.h"
+#include "ui/window_rules.h"
 #include "verify/app_version.h"
 #include "verify/running_processes.h"
 
@@ -45,11 +49,13 @@ using Clock = std::chrono::steady_clock;
 #ifndef DBG_PRINTEXCEPTION_WIDE_C
 constexpr DWORD DBG_PRINTEXCEPTION_WIDE_C = 0x4001000A;
 #endif
-using cache::testing::LocalAppDataOverride;
 using testing::Channel;
 using testing::Env;
+using testing::LocalAppDataOverride;
+using testing::ReadFileIfPresent;
 using testing::RecordedRequest;
 using testing::WindowsPath;
+using testing::WriteFileBytes;
 
 constexpr wchar_t kUninstallKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tavro";
 constexpr char kFeedPath[] = "/desktop/win/latest.yml";
@@ -78,7 +84,7 @@ LONG CALLBACK CatchDebugOutput(EXCEPTION_POINTERS* info) {
 
 // ---- The window's part.
 struct Posted {
-    enum Kind { Status, ShowRetry, Close } kind;
+    enum Kind { Status, ShowRetry, Close, KeptOpen } kind;  // KeptOpen: a WM_CLOSE the rules refused
     std::wstring text;
     int progress = -1;
     Clock::time_point at;
@@ -102,37 +108,39 @@ public:
         DestroyWindow(window_);
     }
 
-    // The Retry command: one worker at a time, detached; the launch retry once the
-    // installed application is known.
-    void Retry() {
-        if (flowRunning) return;
-        cancelRequested = false;
-        flowRunning = true;
-        const bool launch = !installedAppPath.empty();
-        if (launch) closeBlocked = true;
+    // The Retry command: the window's rules set the flags and name the worker, which starts
+    // detached. False when the rules ignored the command.
+    bool Retry() {
+        const ui::RetryStart start = ui::PressRetry();
+        if (start != ui::RetryStart::LaunchRetry && start != ui::RetryStart::InstallFlow) return false;
+        retryShown_ = false;
         auto done = std::make_shared<std::atomic<bool>>(false);
         workerDone_ = done;
-        std::thread([launch, done] {
-            launch ? RunLaunchRetry() : RunInstallFlow();
+        std::thread([start, done] {
+            start == ui::RetryStart::LaunchRetry ? RunLaunchRetry() : RunInstallFlow();
             *done = true;
         }).detach();
+        return true;
     }
 
-    // The close rule while a worker runs: a blocked run only beeps, any other is asked to pause.
-    void RequestClose() {
+    // Enter: a Retry press only while the button shows.
+    bool PressEnter() { return ui::EnterPressesRetry(retryShown_) && Retry(); }
+
+    // A close from the title bar, decided by the window's rules.
+    ui::CloseResult RequestClose() {
         closeRequestedAt_ = Clock::now();
-        if (closeBlocked) {
-            MessageBeep(MB_OK);
-        } else if (flowRunning) {
-            cancelRequested = true;
-        }
+        return ui::RequestClose(AnnouncePause);
     }
 
-    // Presses Retry and pumps messages until the worker has ended; `tick` runs about every 20 ms.
+    // Starts a run (Enter after a failure, else Retry) and pumps messages until the worker
+    // has ended; `tick` runs about every 20 ms.
     std::vector<Posted> Run(const std::function<void(FlowWindow&)>& tick) {
         posted_.clear();
         closeRequestedAt_.reset();
-        Retry();
+        if (!(retryShown_ ? PressEnter() : Retry())) {
+            ADD_FAILURE() << "the window's rules did not start a run";
+            return {};
+        }
         const auto deadline = Clock::now() + std::chrono::seconds(120);
         for (;;) {
             MSG message{};
@@ -155,6 +163,8 @@ public:
     std::optional<Clock::time_point> CloseRequestedAt() const { return closeRequestedAt_; }
 
 private:
+    static void AnnouncePause() { ui::PostStatusUpdate(ui::LookupText(ui::kPausingStatusKey), L"", -1); }
+
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         auto* self = reinterpret_cast<FlowWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
         if (self == nullptr) return DefWindowProcW(window, message, wParam, lParam);
@@ -166,17 +176,21 @@ private:
             return 0;
         }
         case ui::WM_APP_SHOW_RETRY:
+            self->retryShown_ = true;
             self->posted_.push_back({Posted::ShowRetry, L"", -1, Clock::now()});
             return 0;
-        case WM_CLOSE:
-            self->posted_.push_back({Posted::Close, L"", -1, Clock::now()});
+        case WM_CLOSE: {
+            const bool closes = ui::RequestClose(AnnouncePause) == ui::CloseResult::Close;
+            self->posted_.push_back({closes ? Posted::Close : Posted::KeptOpen, L"", -1, Clock::now()});
             return 0;
+        }
         default:
             return DefWindowProcW(window, message, wParam, lParam);
         }
     }
 
     HWND window_ = nullptr;
+    bool retryShown_ = false;
     std::vector<Posted> posted_;
     std::shared_ptr<std::atomic<bool>> workerDone_ = std::make_shared<std::atomic<bool>>(true);
     std::optional<Clock::time_point> closeRequestedAt_;
@@ -188,8 +202,8 @@ std::string KeyOf(const std::wstring& text) {
         L"desktop_installer_checking",      L"desktop_installer_downloading",      L"desktop_installer_verifying",
         L"desktop_installer_installing",    L"desktop_installer_installed",        L"desktop_installer_restart_required",
         L"desktop_installer_generic_error", L"desktop_installer_running_error",    L"desktop_installer_paused",
-        L"desktop_installer_launch_error",  L"desktop_installer_opening",          L"desktop_installer_network_error",
-        L"desktop_installer_disk_error",    L"desktop_installer_verification_error",
+        L"desktop_installer_launch_error",  L"desktop_installer_opening",          L"desktop_installer_saving",
+        L"desktop_installer_network_error", L"desktop_installer_disk_error",       L"desktop_installer_verification_error",
     };
     for (const wchar_t* key : kKeys) {
         if (ui::LookupText(key) == text) return WideToUtf8(key).substr(std::size("desktop_installer_") - 1);
@@ -198,29 +212,6 @@ std::string KeyOf(const std::wstring& text) {
 }
 
 // ---- Processes and files of the scenario.
-std::vector<DWORD> TavroProcesses() {
-    std::vector<DWORD> ids;
-    const UniqueFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
-        if (_wcsicmp(entry.szExeFile, L"Tavro.exe") == 0) ids.push_back(entry.th32ProcessID);
-    }
-    return ids;
-}
-
-// Waits for the Tavro.exe processes to end on their own, then ends what is left by id.
-void StopTavroProcesses(std::chrono::milliseconds wait) {
-    const auto deadline = Clock::now() + wait;
-    while (!TavroProcesses().empty() && Clock::now() < deadline) Sleep(100);
-    for (const DWORD id : TavroProcesses()) {
-        const UniqueKernelHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
-        if (!process) continue;
-        TerminateProcess(process.get(), 1);
-        WaitForSingleObject(process.get(), 5000);
-    }
-}
-
 UniqueKernelHandle StartProcess(std::wstring commandLine) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -281,7 +272,7 @@ UniqueKernelHandle StartChildRun(const std::wstring& outputFile) {
 std::vector<Posted> ReadChildRun(const UniqueKernelHandle& child, const std::wstring& outputFile) {
     EXPECT_EQ(WaitForSingleObject(child.get(), 120000), WAIT_OBJECT_0) << "the child run did not end";
     std::vector<Posted> posted;
-    const std::string text = testing::ReadFile(outputFile);
+    const std::string text = ReadFileIfPresent(outputFile);
     for (size_t start = 0; start < text.size();) {
         const size_t end = text.find('\n', start);
         const std::string line = text.substr(start, end - start);
@@ -308,9 +299,12 @@ int RunChild(const std::wstring& outputFile) {
         if (item.kind == Posted::Close) text += "close\n";
         if (item.kind == Posted::Status) text += "status " + std::to_string(item.progress) + " " + WideToUtf8(item.text) + "\n";
     }
-    testing::WriteFile(outputFile, text);
+    WriteFileBytes(outputFile, text);
     return 0;
 }
+
+// What of the package a run leaves in the cache.
+enum class Kept { Nothing, Both, PackageOnly };
 
 // What a scenario expects of one run.
 struct Request {
@@ -329,11 +323,11 @@ struct FlowRun {
     std::vector<std::string> statuses;  // keys without the prefix; "downloading" stands for a run of them
     bool retry = false;                 // ends in the Retry state (else WM_CLOSE)
     std::vector<Request> requests;
-    bool packageKept = false;           // the package and its validator are in the cache afterwards
+    Kept kept = Kept::Nothing;          // what of the package stays in the cache afterwards
     std::string installed;              // version installed afterwards, "" none
     int setupRuns = 0;
     std::string debugger;               // text the debugger output must hold, if any
-    std::function<void(const FlowWindow&, const std::vector<Posted>&, const std::vector<RecordedRequest>&)> check;
+    std::function<void(FlowWindow&, const std::vector<Posted>&, const std::vector<RecordedRequest>&)> check;
     const wchar_t* childWindowsVersion = nullptr;  // run in a child process that Wine shows this version
 };
 
@@ -344,14 +338,12 @@ struct Scenario {
     bool smallDisk = false;  // LocalAppData on the small tmpfs of the fixture small_disk
 };
 
-// The small tmpfs, when the fixture could mount it.
-std::wstring SmallDisk() {
-    const std::wstring path = WindowsPath(Env("TAVRO_SMALL_DISK"));
+// The size of the small tmpfs that the fixture small_disk mounts; 0 when there is none.
+std::uint64_t SmallDiskSize() {
     ULARGE_INTEGER total{};
-    const bool small = !Env("TAVRO_SMALL_DISK").empty() &&
-                       GetDiskFreeSpaceExW((path + L"\\").c_str(), nullptr, &total, nullptr) &&
-                       total.QuadPart < (1ull << 30);
-    return small ? path : L"";
+    const std::wstring root = WindowsPath(Env("TAVRO_SMALL_DISK")) + L"\\";
+    if (Env("TAVRO_SMALL_DISK").empty() || !GetDiskFreeSpaceExW(root.c_str(), nullptr, &total, nullptr)) return 0;
+    return total.QuadPart < (1ull << 30) ? total.QuadPart : 0;
 }
 
 // Plays another program that fills the disk: writes zeros until at most `keepBytes` stay free.
@@ -372,6 +364,20 @@ void FillDisk(const std::wstring& path, std::uint64_t keepBytes) {
     }
 }
 
+// Closes a message box of this process (the shell's own error box for a program that
+// cannot start) and counts it in *boxes.
+BOOL CALLBACK DismissOwnBox(HWND window, LPARAM boxes) {
+    DWORD process = 0;
+    wchar_t className[16] = {};
+    GetWindowThreadProcessId(window, &process);
+    GetClassNameW(window, className, 16);
+    if (process == GetCurrentProcessId() && wcscmp(className, L"#32770") == 0 && IsWindowVisible(window)) {
+        SendMessageW(window, WM_COMMAND, IDOK, 0);
+        ++*reinterpret_cast<int*>(boxes);
+    }
+    return TRUE;
+}
+
 class InstallFlowTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -388,7 +394,7 @@ protected:
     // Puts a setup package on the channel under Tavro-Setup-<version>.exe, with a feed
     // naming it; `sha512Hex` replaces the file's real digest, `size` its real size.
     void Publish(const char* version, const std::wstring& source, std::string sha512Hex = "", std::string size = "") {
-        const std::string bytes = testing::ReadFile(source);
+        const std::string bytes = ReadFileIfPresent(source);
         ASSERT_FALSE(bytes.empty()) << "build the demo first: " << WideToUtf8(source);
         const std::string name = std::string("Tavro-Setup-") + version + ".exe";
         channel_.PutFile(L"desktop\\win\\" + Utf8ToWide(name), bytes);
@@ -412,8 +418,8 @@ protected:
     // Puts the first `size` bytes of the published package in the cache, with a validator.
     void CachePackage(size_t size, const std::string& validator) {
         cache::OpenPayloadCache();
-        testing::WriteFile(packageFile_, packageBytes_.substr(0, size));
-        if (!validator.empty()) testing::WriteFile(cache::ValidatorFileName(packageFile_), validator);
+        WriteFileBytes(packageFile_, packageBytes_.substr(0, size));
+        if (!validator.empty()) WriteFileBytes(cache::ValidatorFileName(packageFile_), validator);
     }
 
     // The version of the Tavro.exe that the uninstall record leads to, "" without one.
@@ -434,30 +440,10 @@ protected:
         }
     }
 
-    std::vector<std::string> Journal() const {
-        std::vector<std::string> events;
-        const std::string bytes = testing::ReadFile(folder_->CacheDirectory() + L"\\events.jsonl");
-        for (size_t start = 0; start < bytes.size();) {
-            size_t end = bytes.find('\n', start);
-            if (end == std::string::npos) end = bytes.size();
-            const std::string line = bytes.substr(start, end - start);
-            const size_t name = line.find("\"event\":\"");
-            if (name != std::string::npos) {
-                events.push_back(line.substr(name + 9, line.find('"', name + 9) - name - 9));
-            }
-            start = end + 1;
-        }
-        return events;
-    }
-
-    std::uint64_t FreeBytes() const {
-        ULARGE_INTEGER available{};
-        GetDiskFreeSpaceExW(L"C:\\", &available, nullptr, nullptr);
-        return available.QuadPart;
-    }
+    std::vector<std::string> Journal() const { return testing::ReadJournal(folder_->CacheDirectory()); }
 
     int SetupRuns() const {
-        const std::string log = testing::ReadFile(setupLog_);
+        const std::string log = ReadFileIfPresent(setupLog_);
         return static_cast<int>(std::count(log.begin(), log.end(), '\n'));
     }
 
@@ -465,7 +451,7 @@ protected:
         SCOPED_TRACE(scenario.name);
         if (scenario.smallDisk) {
             // The test folder, and LocalAppData inside it, go where GetTempPathW points.
-            const std::wstring disk = SmallDisk() + L"\\";
+            const std::wstring disk = WindowsPath(Env("TAVRO_SMALL_DISK")) + L"\\";
             wchar_t saved[MAX_PATH + 1] = {};
             const DWORD length = GetEnvironmentVariableW(L"TMP", saved, MAX_PATH + 1);
             SetEnvironmentVariableW(L"TMP", disk.c_str());
@@ -491,7 +477,7 @@ protected:
                 PlayRun(window, scenario.runs[i]);
             }
         }
-        StopTavroProcesses(std::chrono::seconds(10));
+        testing::StopProcesses(L"Tavro.exe", L"", std::chrono::seconds(10));
         RegDeleteTreeW(HKEY_CURRENT_USER, kUninstallKey);
         installedAppPath.clear();
         folder_.reset();
@@ -500,8 +486,8 @@ protected:
     void PlayRun(FlowWindow& window, const FlowRun& run) {
         for (const auto& [name, value] : run.env) SetEnvironmentVariableW(name, value);
         if (run.before) run.before();
-        const std::string partial = std::to_string(testing::ReadFile(packageFile_).size());
-        const std::string validator = testing::ReadFile(cache::ValidatorFileName(packageFile_));
+        const std::string partial = std::to_string(ReadFileIfPresent(packageFile_).size());
+        const std::string validator = ReadFileIfPresent(cache::ValidatorFileName(packageFile_));
         const size_t eventsBefore = Journal().size();
         const int setupsBefore = SetupRuns();
         {
@@ -570,8 +556,8 @@ protected:
         const bool packageThere = GetFileAttributesW(packageFile_.c_str()) != INVALID_FILE_ATTRIBUTES;
         const bool validatorThere =
             GetFileAttributesW(cache::ValidatorFileName(packageFile_).c_str()) != INVALID_FILE_ATTRIBUTES;
-        EXPECT_EQ(packageThere, run.packageKept);
-        EXPECT_EQ(validatorThere, run.packageKept);
+        EXPECT_EQ(packageThere, run.kept != Kept::Nothing);
+        EXPECT_EQ(validatorThere, run.kept == Kept::Both);
         EXPECT_EQ(InstalledVersion(), run.installed);
         EXPECT_EQ(SetupRuns() - setupsBefore, run.setupRuns);
         if (!run.debugger.empty()) {
@@ -640,6 +626,8 @@ protected:
     Channel channel_;
     UniqueKernelHandle running_;
     UniqueKernelHandle second_;
+    UniqueFile packageHolder_;
+    int boxes_ = 0;
     bool diskFilled_ = false;
     std::vector<DWORD> swapErrors_;  // what writing and renaming the package met during the setup
     std::optional<LocalAppDataOverride> folder_;
@@ -738,7 +726,7 @@ TEST_F(InstallFlowTest, Scenarios) {
            .statuses = {"checking", "network_error"},
            .retry = true,
            .requests = {feed, {Pkg("1.0.0")}, {Pkg("1.0.0")}, {Pkg("1.0.0")}, {Pkg("1.0.0")}},
-           .packageKept = true,
+           .kept = Kept::Both,
            .debugger = "HTTP 503",
            .check = [](const auto&, const auto&, const std::vector<RecordedRequest>& requests) {
                for (size_t i = 2; i < requests.size(); ++i) {
@@ -754,7 +742,7 @@ TEST_F(InstallFlowTest, Scenarios) {
            .statuses = {"checking", "network_error"},
            .retry = true,
            .requests = {feed, {Pkg("1.0.0")}},
-           .packageKept = true,
+           .kept = Kept::Both,
            .debugger = "HTTP 404"}}},
         {"digest mismatch",
          [&] { Publish("1.0.0", v100, Sha512Hex(v110)); },
@@ -762,7 +750,7 @@ TEST_F(InstallFlowTest, Scenarios) {
            .statuses = {"checking", "verifying", "verification_error"},
            .retry = true,
            .requests = {feed, {Pkg("1.0.0")}},
-           .packageKept = true,
+           .kept = Kept::Both,
            .debugger = "Downloaded file hash mismatch. Retry to download again."}}},
         {"another publisher's package",
          [&] { Publish("1.0.0", DemoFile(L"fixtures\\other-publisher\\Tavro-Setup-1.0.0.exe")); },
@@ -770,7 +758,7 @@ TEST_F(InstallFlowTest, Scenarios) {
            .statuses = {"checking", "verifying", "verification_error"},
            .retry = true,
            .requests = {feed, {Pkg("1.0.0")}},
-           .packageKept = true,
+           .kept = Kept::Both,
            .debugger = "Application signature or publisher mismatch"}}},
         {"tampered package",
          [&] { Publish("1.0.0", DemoFile(L"fixtures\\tampered\\Tavro-Setup-1.0.0.exe")); },
@@ -778,14 +766,14 @@ TEST_F(InstallFlowTest, Scenarios) {
            .statuses = {"checking", "verifying", "verification_error"},
            .retry = true,
            .requests = {feed, {Pkg("1.0.0")}},
-           .packageKept = true}}},
+           .kept = Kept::Both}}},
         {"package of another version",
          [&] { Publish("1.0.0", v110); },
          {{.events = kFailedAfterDownload,
            .statuses = {"checking", "verifying", "verification_error"},
            .retry = true,
            .requests = {feed, {Pkg("1.0.0")}},
-           .packageKept = true,
+           .kept = Kept::Both,
            .debugger = "Application version mismatch"}}},
         {"Tavro running, then closed",
          [&] {
@@ -797,7 +785,7 @@ TEST_F(InstallFlowTest, Scenarios) {
            .statuses = {"checking", "verifying", "running_error"},
            .retry = true,
            .requests = {feed, {Pkg("1.0.0")}},
-           .packageKept = true},
+           .kept = Kept::Both},
           {.before = [&] { StopRunningTavro(); },
            .events = kInstalledFromCache,
            .statuses = {"checking", "verifying", "installing", "installed"},
@@ -812,7 +800,7 @@ TEST_F(InstallFlowTest, Scenarios) {
            .statuses = {"checking", "verifying", "installing", "generic_error"},
            .retry = true,
            .requests = {feed, {Pkg("1.0.0")}},
-           .packageKept = true,
+           .kept = Kept::Both,
            .setupRuns = 1,
            .debugger = "Setup was cancelled or failed. Retry the cached installer."},
           {.events = kInstalledFromCache,
@@ -832,6 +820,8 @@ TEST_F(InstallFlowTest, Scenarios) {
                    return item.kind == Posted::Status && KeyOf(item.text) == "installing";
                });
                if (!installing || !swapErrors_.empty()) return;
+               // The setup runs: closing the window only beeps.
+               EXPECT_EQ(window.RequestClose(), ui::CloseResult::Refuse);
                // What another process would do to put its own file in the package's place.
                const UniqueFile writer(CreateFileW(packageFile_.c_str(), GENERIC_WRITE,
                                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -856,21 +846,61 @@ TEST_F(InstallFlowTest, Scenarios) {
            .requests = {feed, {Pkg("1.0.0")}},
            .installed = "1.0.0",
            .setupRuns = 1}}},
+        // A verified package that Windows will not start: what a declined elevation prompt
+        // gives too. The shell may show its own error box first; it is dismissed.
+        {"setup that cannot be started",
+         [&] { Publish("1.0.0", DemoFile(L"fixtures\\not-startable\\Tavro-Setup-1.0.0.exe")); },
+         {{.tick = [this](FlowWindow&) { EnumWindows(DismissOwnBox, reinterpret_cast<LPARAM>(&boxes_)); },
+           .events = {"installer_opened", "manifest_resolved", "payload_started", "payload_verified", "install_started",
+                      "installer_failed"},
+           .statuses = {"checking", "verifying", "installing", "generic_error"},
+           .retry = true,
+           .requests = {feed, {Pkg("1.0.0")}},
+           .kept = Kept::Both,
+           .debugger = "Could not start setup, or permission was declined",
+           .check = [this](FlowWindow& window, const auto&, const auto&) {
+               std::printf("error boxes of the shell dismissed: %d\n", std::exchange(boxes_, 0));
+               // The failure lifted the setup's close block.
+               EXPECT_EQ(window.RequestClose(), ui::CloseResult::Close);
+           }}}},
+        {"package that cannot be removed after the install",
+         [&] {
+             Publish("1.0.0", v100);
+             packageHolder_.reset();
+         },
+         {{.tick = [this](FlowWindow& window) {
+               // Another program reads the package from the start of the setup on.
+               if (!packageHolder_ && !window.PostedSoFar().empty() && KeyOf(window.PostedSoFar().back().text) == "installing") {
+                   packageHolder_.reset(CreateFileW(packageFile_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+               }
+           },
+           .events = {"installer_opened", "manifest_resolved", "payload_started", "payload_verified", "install_started",
+                      "install_succeeded", "payload_cache_cleanup_deferred"},
+           .statuses = {"checking", "verifying", "installing", "installed"},
+           .requests = {feed, {Pkg("1.0.0")}},
+           .kept = Kept::PackageOnly,
+           .installed = "1.0.0",
+           .setupRuns = 1,
+           .check = [this](const auto&, const auto&, const auto&) {
+               EXPECT_TRUE(packageHolder_) << "the package could not be held open during the setup";
+               packageHolder_.reset();
+           }}}},
         {"pause during the download, then resume",
          [&] { Publish("1.0.0", v100); },
          {{.script = kFeedThenSlowPackage,
            .tick = [](FlowWindow& window) {
                for (const Posted& item : window.PostedSoFar()) {
                    if (!window.CloseRequestedAt() && item.kind == Posted::Status && KeyOf(item.text) == "downloading") {
-                       window.RequestClose();
+                       EXPECT_EQ(window.RequestClose(), ui::CloseResult::Pause);
                    }
                }
            },
            .events = {"installer_opened", "manifest_resolved", "payload_started", "cancelled"},
-           .statuses = {"checking", "downloading", "paused"},
+           .statuses = {"checking", "downloading", "saving", "paused"},
            .retry = true,
            .requests = {feed, {Pkg("1.0.0")}},
-           .packageKept = true,
+           .kept = Kept::Both,
            .debugger = "Download paused. Click Retry to resume."},
           {.events = {"installer_opened", "manifest_resolved", "payload_started", "payload_verified", "install_started",
                       "install_succeeded", "payload_cache_removed"},
@@ -885,21 +915,23 @@ TEST_F(InstallFlowTest, Scenarios) {
                const auto requests = channel_.Requests();
                if (requests.size() == 2 && !window.CloseRequestedAt()) {
                    Sleep(300);
-                   window.RequestClose();
+                   EXPECT_EQ(window.RequestClose(), ui::CloseResult::Pause);
                }
            },
            .events = {"installer_opened", "manifest_resolved", "payload_started", "cancelled"},
-           .statuses = {"checking", "paused"},
+           .statuses = {"checking", "saving", "paused"},
            .retry = true,
            .requests = {feed, {Pkg("1.0.0")}},
-           .packageKept = true,
-           .check = [](const FlowWindow& window, const std::vector<Posted>& posted, const auto&) {
+           .kept = Kept::Both,
+           .check = [](FlowWindow& window, const std::vector<Posted>& posted, const auto&) {
                ASSERT_TRUE(window.CloseRequestedAt());
                const auto latency = std::chrono::duration_cast<std::chrono::milliseconds>(
                    posted.back().at - *window.CloseRequestedAt());
                std::printf("pause latency during the wait: %lld ms\n", static_cast<long long>(latency.count()));
                // 100 ms steps, plus the failure report and this thread's own 20 ms pump.
                EXPECT_LE(latency.count(), 150);
+               // Paused, nothing runs: a second close closes.
+               EXPECT_EQ(window.RequestClose(), ui::CloseResult::Close);
            }}}},
         {"pause while the server has gone silent in the middle of the body, then resume",
          [&] { Publish("1.0.0", v100); },
@@ -907,16 +939,16 @@ TEST_F(InstallFlowTest, Scenarios) {
            .tick = [this](FlowWindow& window) {
                if (!window.CloseRequestedAt() && channel_.Requests().size() == 2) {
                    Sleep(1000);  // the first piece is written; the next read waits on the silent server
-                   window.RequestClose();
+                   EXPECT_EQ(window.RequestClose(), ui::CloseResult::Pause);
                }
            },
            .events = {"installer_opened", "manifest_resolved", "payload_started", "cancelled"},
-           .statuses = {"checking", "paused"},
+           .statuses = {"checking", "saving", "paused"},
            .retry = true,
            .requests = {feed, {Pkg("1.0.0")}},
-           .packageKept = true,
+           .kept = Kept::Both,
            .debugger = "Download paused. Click Retry to resume.",
-           .check = [](const FlowWindow& window, const std::vector<Posted>& posted, const auto&) {
+           .check = [](FlowWindow& window, const std::vector<Posted>& posted, const auto&) {
                ASSERT_TRUE(window.CloseRequestedAt());
                const auto latency = std::chrono::duration_cast<std::chrono::milliseconds>(
                    posted.back().at - *window.CloseRequestedAt());
@@ -984,7 +1016,7 @@ TEST_F(InstallFlowTest, Scenarios) {
              InstallDirectly("1.0.0");
              Publish("1.0.0", v100);
              cache::OpenPayloadCache();
-             testing::WriteFile(folder_->CacheDirectory() + L"\\receipts", "in the way");
+             WriteFileBytes(folder_->CacheDirectory() + L"\\receipts", "in the way");
          },
          {{.events = {"installer_opened", "manifest_resolved", "installer_failed"},
            .statuses = {"checking", "generic_error"},
@@ -1019,61 +1051,74 @@ TEST_F(InstallFlowTest, Scenarios) {
            .installed = "1.0.0",
            .setupRuns = 1}}},
     };
-    if (FreeBytes() < 9 * 19999999999ull + 536870912) {
-        scenarios.push_back({"not enough disk space",
-                             [&] { Publish("1.0.0", v100, "", "19999999999"); },
-                             {{.events = {"installer_opened", "manifest_resolved", "installer_failed"},
-                               .statuses = {"checking", "disk_error"},
-                               .retry = true,
-                               .requests = {feed},
-                               .debugger = "Not enough disk space"}}});
-    } else {
-        std::printf("not enough disk space: skipped, this disk holds the largest package a feed may name\n");
-    }
-    if (!SmallDisk().empty()) {
-        const Request resumed{Pkg("1.0.0"), "*", "*"};
-        scenarios.push_back(
-            {"the disk fills during the download, then space is freed",
-             [&] {
-                 Publish("1.0.0", v100);
-                 diskFilled_ = false;
-             },
-             {{.script = R"([{"action":"serve"},{"action":"serve","chunk_size":65536,"delay_ms":250}])",
-               .tick = [this](FlowWindow&) {
-                   // Once the space check has passed and the package is on its way.
-                   if (!diskFilled_ && channel_.Requests().size() == 2) {
-                       diskFilled_ = true;
-                       FillDisk(folder_->Root() + L"\\filler", 256 * 1024);
-                   }
-               },
-               .events = kFailedAfterDownload,
-               .statuses = {"checking", "downloading", "disk_error"},
-               .retry = true,
-               .requests = {feed, {Pkg("1.0.0")}, resumed, resumed, resumed},
-               .packageKept = true,
-               .debugger = "Cannot write download",
-               .check = [this](const auto&, const auto&, const auto&) {
-                   const std::string kept = testing::ReadFile(packageFile_);
-                   std::printf("full disk: %zu of %zu bytes kept\n", kept.size(), packageBytes_.size());
-                   EXPECT_GT(kept.size(), 0u);
-                   EXPECT_LT(kept.size(), packageBytes_.size());
-                   EXPECT_TRUE(kept == packageBytes_.substr(0, kept.size())) << "the kept bytes are not the package's";
-               }},
-              {.before = [this] { EXPECT_TRUE(DeleteFileW((folder_->Root() + L"\\filler").c_str())); },
-               .events = kInstalled,
-               .statuses = {"checking", "verifying", "installing", "installed"},
-               .requests = {feed, {Pkg("1.0.0"), "partial", "validator"}},
-               .installed = "1.0.0",
-               .setupRuns = 1}},
-             true});
-    } else {
-        std::printf("full disk: skipped, no small tmpfs (the fixture small_disk mounts one as root)\n");
-    }
     // TAVRO_FLOW_ONLY=<part of a name> plays only the matching scenarios.
     const std::string only = Env("TAVRO_FLOW_ONLY");
     for (const Scenario& scenario : scenarios) {
         if (std::string(scenario.name).find(only) != std::string::npos) Play(scenario);
     }
+}
+
+// The two disk scenarios run on the small tmpfs of the fixture small_disk (ctest
+// install_flow_small_disk), so that neither depends on the free space of the machine.
+class InstallFlowSmallDiskTest : public InstallFlowTest {
+protected:
+    void SetUp() override {
+        InstallFlowTest::SetUp();
+        if (!IsSkipped() && SmallDiskSize() == 0) {
+            GTEST_SKIP() << "no small tmpfs at " << Env("TAVRO_SMALL_DISK")
+                         << ": the ctest fixture small_disk mounts one, which needs root (CAP_SYS_ADMIN)";
+        }
+    }
+};
+
+TEST_F(InstallFlowSmallDiskTest, NotEnoughDiskSpace) {
+    // A package whose space estimate (nine times its size, plus the reserve) exceeds the disk.
+    const std::string size = std::to_string(SmallDiskSize() / 9 + 1);
+    Play({"not enough disk space",
+          [&] { Publish("1.0.0", DemoFile(L"1.0.0\\Tavro-Setup-1.0.0.exe"), "", size); },
+          {{.events = {"installer_opened", "manifest_resolved", "installer_failed"},
+            .statuses = {"checking", "disk_error"},
+            .retry = true,
+            .requests = {{kFeedPath, "", ""}},
+            .debugger = "Not enough disk space"}},
+          true});
+}
+
+TEST_F(InstallFlowSmallDiskTest, TheDiskFillsDuringTheDownloadThenSpaceIsFreed) {
+    const Request resumed{Pkg("1.0.0"), "*", "*"};
+    Play({"the disk fills during the download, then space is freed",
+          [&] {
+              Publish("1.0.0", DemoFile(L"1.0.0\\Tavro-Setup-1.0.0.exe"));
+              diskFilled_ = false;
+          },
+          {{.script = R"([{"action":"serve"},{"action":"serve","chunk_size":65536,"delay_ms":250}])",
+            .tick = [this](FlowWindow&) {
+                // Once the space check has passed and the package is on its way.
+                if (!diskFilled_ && channel_.Requests().size() == 2) {
+                    diskFilled_ = true;
+                    FillDisk(folder_->Root() + L"\\filler", 256 * 1024);
+                }
+            },
+            .events = kFailedAfterDownload,
+            .statuses = {"checking", "downloading", "disk_error"},
+            .retry = true,
+            .requests = {{kFeedPath, "", ""}, {Pkg("1.0.0")}, resumed, resumed, resumed},
+            .kept = Kept::Both,
+            .debugger = "Cannot write download",
+            .check = [this](const auto&, const auto&, const auto&) {
+                const std::string kept = ReadFileIfPresent(packageFile_);
+                std::printf("full disk: %zu of %zu bytes kept\n", kept.size(), packageBytes_.size());
+                EXPECT_GT(kept.size(), 0u);
+                EXPECT_LT(kept.size(), packageBytes_.size());
+                EXPECT_TRUE(kept == packageBytes_.substr(0, kept.size())) << "the kept bytes are not the package's";
+            }},
+           {.before = [this] { EXPECT_TRUE(DeleteFileW((folder_->Root() + L"\\filler").c_str())); },
+            .events = kInstalled,
+            .statuses = {"checking", "verifying", "installing", "installed"},
+            .requests = {{kFeedPath, "", ""}, {Pkg("1.0.0"), "partial", "validator"}},
+            .installed = "1.0.0",
+            .setupRuns = 1}},
+          true});
 }
 
 // Posting to a null window would become a thread message that no window frees, and could

@@ -2,20 +2,16 @@
 
 #include <gtest/gtest.h>
 
-#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "support/error_of.h"
 
 namespace tavro::feed {
 namespace {
 
 std::string ErrorOf(const std::string& feed) {
-    try {
-        ParseReleaseFeed(feed);
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "";
+    return testing::ErrorOf([&] { ParseReleaseFeed(feed); });
 }
 
 constexpr char kSha[] = "    sha512: abc\n";

@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <stdexcept>
 #include <string>
 
 #include "platform/errors.h"
+#include "support/error_of.h"
 
 namespace tavro::feed {
 namespace {
@@ -32,12 +32,7 @@ std::string Feed(const std::string& entries, const std::string& version = "1.4.2
 }
 
 std::string ErrorOf(const std::string& feed, const json::JsonObject& config = Config()) {
-    try {
-        BuildReleaseDescriptor(feed, config);
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "";
+    return testing::ErrorOf([&] { BuildReleaseDescriptor(feed, config); });
 }
 
 const std::string kSetup = "Tavro-Setup-1.4.2.exe";
@@ -164,12 +159,7 @@ TEST(ReleaseDescriptor, ConfigurationFailuresAreReported) {
     // The channel URL is read only to resolve a relative URL.
     const json::JsonObject noChannel = json::JsonObject::Parse(L"{\"allowedHosts\":[\"localhost\"]}");
     EXPECT_EQ(ErrorOf(Feed(Entry("https://localhost/" + kSetup)), noChannel), "");
-    try {
-        BuildReleaseDescriptor(Feed(Entry(kSetup)), noChannel);
-        ADD_FAILURE() << "accepted";
-    } catch (const PlatformError& e) {
-        EXPECT_EQ(e.code(), kWebJsonValueNotFound);
-    }
+    EXPECT_EQ(testing::CodeOf([&] { BuildReleaseDescriptor(Feed(Entry(kSetup)), noChannel); }), kWebJsonValueNotFound);
 }
 
 }  // namespace

@@ -6,18 +6,12 @@
 #include <string>
 
 #include "platform/errors.h"
+#include "support/error_of.h"
 
 namespace tavro::json {
 namespace {
 
-Hresult CodeOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const PlatformError& e) {
-        return e.code();
-    }
-    return 0;
-}
+using testing::CodeOf;
 
 TEST(Json, RefusalsCarryThePlatformCodes) {
     const JsonObject doc = JsonObject::Parse(L"{\"s\":\"text\",\"n\":5,\"a\":[1,\"x\"],\"o\":{},\"b\":true,\"z\":null}");

@@ -1,6 +1,6 @@
 // The launch handshake against the real demo application under Wine. Every test copies the
 // signed Tavro.exe into a folder of its own and points LocalAppData at another (see
-// tests/cache/local_app_data_override.h), so the receipts folder, the journal and the
+// tests/support/local_app_data_override.h), so the receipts folder, the journal and the
 // application's log all start empty. The application needs a display: run under xvfb-run.
 #include "launch/launch_handshake.h"
 
@@ -8,7 +8,6 @@
 
 #include <windows.h>
 #include <objbase.h>
-#include <tlhelp32.h>
 
 #include <nlohmann/json.hpp>
 
@@ -27,11 +26,14 @@
 #include <vector>
 
 #include "app/installer_config.h"
-#include "cache/local_app_data_override.h"
 #include "cache/payload_cache.h"
 #include "launch_fixtures.h"
 #include "platform/text.h"
 #include "platform/win_handles.h"
+#include "support/error_of.h"
+#include "support/files.h"
+#include "support/local_app_data_override.h"
+#include "support/processes.h"
 #include "ui/localized_strings.h"
 #include "ui/status_sink.h"
 #include "ui/status_update.h"
@@ -39,10 +41,12 @@
 namespace tavro::launch {
 namespace {
 
-using cache::testing::LocalAppDataOverride;
-using cache::testing::MakeUnixSymlink;
-using cache::testing::ReadFileBytes;
-using cache::testing::WriteFileBytes;
+using testing::ErrorOf;
+using testing::Exists;
+using testing::LocalAppDataOverride;
+using testing::MakeUnixSymlink;
+using testing::ReadFileBytes;
+using testing::WriteFileBytes;
 using Clock = std::chrono::steady_clock;
 
 constexpr char kSessionSwitch[] = "--tavro-installer-session=";
@@ -50,10 +54,6 @@ constexpr char kSessionSwitch[] = "--tavro-installer-session=";
 // takes as English.
 constexpr char kOpeningText[] = "Opening Tavro\xE2\x80\xA6";
 constexpr char kInstalledText[] = "Tavro is installed.";
-
-bool Exists(const std::wstring& path) {
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
 
 std::vector<std::wstring> FolderEntries(const std::wstring& folder) {
     std::vector<std::wstring> names;
@@ -66,15 +66,6 @@ std::vector<std::wstring> FolderEntries(const std::wstring& folder) {
     } while (FindNextFileW(find, &data));
     FindClose(find);
     return names;
-}
-
-std::string ErrorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "";
 }
 
 bool IsLaunchId(const std::string& id) {
@@ -90,44 +81,15 @@ std::int64_t UnixNowMs() {
     return (units - 116444736000000000LL) / 10000;
 }
 
-// Ids of the running processes whose image is exactly this file (ignoring case only).
 std::vector<DWORD> ProcessesStartedFrom(const std::wstring& path) {
-    std::vector<DWORD> ids;
-    const UniqueFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!snapshot) return ids;
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
-        if (_wcsicmp(entry.szExeFile, L"Tavro.exe") != 0) continue;
-        const UniqueKernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
-        if (!process) continue;
-        wchar_t image[32768] = {};
-        DWORD size = 32768;
-        if (QueryFullProcessImageNameW(process.get(), 0, image, &size) && _wcsicmp(image, path.c_str()) == 0) {
-            ids.push_back(entry.th32ProcessID);
-        }
-    }
-    return ids;
+    return testing::ProcessIds(L"Tavro.exe", path);
 }
 
 // Waits for the applications started from `path` to leave on their own; what is still
 // running after the wait is terminated by id. Returns how many had to be terminated.
 int StopProcessesStartedFrom(const std::wstring& path, std::chrono::milliseconds wait) {
-    const auto deadline = Clock::now() + wait;
-    std::vector<DWORD> running = ProcessesStartedFrom(path);
-    while (!running.empty() && Clock::now() < deadline) {
-        Sleep(100);
-        running = ProcessesStartedFrom(path);
-    }
-    for (const DWORD id : running) {
-        const UniqueKernelHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
-        if (!process) continue;
-        TerminateProcess(process.get(), 1);
-        WaitForSingleObject(process.get(), 5000);
-    }
-    return static_cast<int>(running.size());
+    return testing::StopProcesses(L"Tavro.exe", path, wait);
 }
-
 
 class LaunchTest : public ::testing::Test {
 protected:
@@ -219,23 +181,7 @@ protected:
     }
 
     // The journal's event names, in order.
-    std::vector<std::string> Journal() const {
-        std::vector<std::string> events;
-        const std::wstring path = folder_->CacheDirectory() + L"\\events.jsonl";
-        if (!Exists(path)) return events;
-        const std::string bytes = ReadFileBytes(path);
-        std::size_t start = 0;
-        while (start < bytes.size()) {
-            std::size_t end = bytes.find('\n', start);
-            if (end == std::string::npos) end = bytes.size();
-            const std::string line = bytes.substr(start, end - start);
-            if (line.find_first_not_of("\r") != std::string::npos) {
-                events.push_back(nlohmann::json::parse(line).at("event").get<std::string>());
-            }
-            start = end + 1;
-        }
-        return events;
-    }
+    std::vector<std::string> Journal() const { return testing::ReadJournal(folder_->CacheDirectory()); }
 
     std::wstring ReceiptFolder() const { return folder_->CacheDirectory() + L"\\receipts"; }
 
@@ -298,6 +244,10 @@ TEST_F(ReceiptTest, ConfirmsOnlyAReceiptThatEchoesTheSessionExactly) {
         object[key] = value;
         return object.dump();
     };
+    // Blanks before the closing brace, up to `size` bytes in all.
+    const auto padded = [&](std::size_t size) {
+        return right.substr(0, right.size() - 1) + std::string(size - right.size(), ' ') + "}";
+    };
 
     const struct {
         const char* name;
@@ -339,12 +289,14 @@ TEST_F(ReceiptTest, ConfirmsOnlyAReceiptThatEchoesTheSessionExactly) {
         {"executable an array", with("executable", nlohmann::json::array({exe})), false},
         {"appVersion a number", with("appVersion", 1.0), false},
         {"empty file", "", false},
+        {"64 KiB, the most that is read", padded(65536), true},
+        {"one byte more: read up to its last blank", padded(65537), false},
     };
     for (const auto& c : cases) {
         WriteFileBytes(ReceiptPath(), c.bytes);
         bool confirms = !c.confirms;
         EXPECT_NO_THROW(confirms = ReceiptConfirmsLaunch(ReceiptPath(), kId, app_)) << c.name;
-        EXPECT_EQ(confirms, c.confirms) << c.name << ": " << c.bytes;
+        EXPECT_EQ(confirms, c.confirms) << c.name << ": " << c.bytes.substr(0, 300);
     }
 }
 

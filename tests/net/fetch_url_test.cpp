@@ -13,10 +13,8 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
 #include <memory>
-#include <iterator>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -34,6 +32,7 @@
 #include "ui/status_sink.h"
 #include "ui/status_update.h"
 #include "channel/channel_client.h"
+#include "support/error_of.h"
 
 namespace tavro::net {
 namespace {
@@ -45,9 +44,10 @@ std::string Pattern(size_t size, int seed = 7) {
 }
 
 using testing::Channel;
-using testing::ReadFile;
+using testing::ErrorOf;
+using testing::ReadFileIfPresent;
 using testing::RecordedRequest;
-using testing::WriteFile;
+using testing::WriteFileBytes;
 
 class FetchUrlTest : public ::testing::Test {
 protected:
@@ -73,20 +73,11 @@ protected:
     }
 
     UniqueFile OpenPartial(const std::string& prefix) {
-        WriteFile(partialPath_, prefix);
+        WriteFileBytes(partialPath_, prefix);
         UniqueFile file(CreateFileW(partialPath_.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         EXPECT_TRUE(file);
         return file;
-    }
-
-    static std::string ErrorOf(const std::function<void()>& action) {
-        try {
-            action();
-        } catch (const std::exception& e) {
-            return e.what();
-        }
-        return "";
     }
 
     Channel channel_;
@@ -169,7 +160,7 @@ TEST_F(FetchUrlTest, FileModeScenarios) {
                   s.ifRange ? std::optional<std::wstring>(Utf8ToWide(s.ifRange)) : std::nullopt);
 
         file.reset();
-        const std::string content = ReadFile(partialPath_);
+        const std::string content = ReadFileIfPresent(partialPath_);
         EXPECT_EQ(content.size(), s.fileSize);
         if (s.error[0] == '\0') {
             EXPECT_EQ(content, package_);
@@ -211,7 +202,7 @@ TEST_F(FetchUrlTest, IncompleteBodiesFailCleanly) {
         std::wstring validatorOut;
         const std::string error = ErrorOf([&] { FetchUrl(packageUrl_, file.get(), 200, L"", &validatorOut); });
         file.reset();
-        const std::string content = ReadFile(partialPath_);
+        const std::string content = ReadFileIfPresent(partialPath_);
         EXPECT_NE(std::find(s.errors.begin(), s.errors.end(), error), s.errors.end()) << error;
         EXPECT_LE(content.size(), 50u);
         EXPECT_EQ(content, package_.substr(0, content.size()));
@@ -331,7 +322,7 @@ TEST_F(FetchUrlTest, ProgressRisesAndIsRateLimited) {
         previous = update.progress;
     }
     file.reset();
-    EXPECT_EQ(ReadFile(partialPath_), big);
+    EXPECT_EQ(ReadFileIfPresent(partialPath_), big);
 }
 
 // A pause request from the window thread ends the call at the next chunk and keeps what was written.
@@ -356,7 +347,7 @@ TEST_F(FetchUrlTest, PauseKeepsTheWrittenPrefix) {
     EXPECT_LT(std::chrono::steady_clock::now() - pausedAt, std::chrono::seconds(2));
     EXPECT_EQ(error, "Download paused. Click Retry to resume.");
     file.reset();
-    const std::string content = ReadFile(partialPath_);
+    const std::string content = ReadFileIfPresent(partialPath_);
     EXPECT_GE(content.size(), 4u * 65536);
     EXPECT_LT(content.size(), big.size());
     EXPECT_EQ(content, big.substr(0, content.size()));
@@ -403,9 +394,9 @@ TEST_F(FetchUrlTest, CachedPackageResumesAndKeepsItsValidator) {
         channel_.Script(s.script);
         cache::CachedPackage package = cache::OpenCachedPackage(cacheDirectory, digest);
         package.file.reset();  // the open package admits no other writer
-        WriteFile(package.path, package_.substr(0, 100));
+        WriteFileBytes(package.path, package_.substr(0, 100));
         const std::wstring validatorPath = cache::ValidatorFileName(package.path);
-        WriteFile(validatorPath, s.keptTag);
+        WriteFileBytes(validatorPath, s.keptTag);
         package = cache::OpenCachedPackage(cacheDirectory, digest);
         ASSERT_EQ(package.size, 100u);
 
@@ -414,10 +405,10 @@ TEST_F(FetchUrlTest, CachedPackageResumesAndKeepsItsValidator) {
         const std::string error = ErrorOf([&] { DownloadCachedPackage(package, packageUrl_, 200, validator); });
         EXPECT_EQ(error, s.error);
         EXPECT_EQ(validator, s.validator);
-        EXPECT_EQ(ReadFile(validatorPath), s.fileTag);
+        EXPECT_EQ(ReadFileIfPresent(validatorPath), s.fileTag);
         EXPECT_EQ(channel_.Requests().at(0).Header(L"If-Range"), Utf8ToWide(s.keptTag));
         package.file.reset();
-        const std::string content = ReadFile(package.path);
+        const std::string content = ReadFileIfPresent(package.path);
         EXPECT_EQ(content.size(), s.fileSize);
         EXPECT_EQ(content, package_.substr(0, content.size()));
         DeleteFileW(package.path.c_str());

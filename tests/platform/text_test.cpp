@@ -45,5 +45,46 @@ TEST(Text, ReplacesMalformedInput) {
     EXPECT_EQ(WideToUtf8(std::wstring{L'a', wchar_t(0xDC00), L'b'}), "a\xEF\xBF\xBD" "b");
 }
 
+// One table for both implementations: CompareStringOrdinal under Wine, the portable code
+// natively. Names compare as Windows compares file names: each UTF-16 unit through the
+// system's upper-case table, in no locale. Since Windows 7 that table maps final sigma
+// only in the linguistic tables, and it never maps dotless i, dotted capital I or long s.
+TEST(Text, ComparesNamesIgnoringCaseAsWindowsDoes) {
+    struct Case {
+        std::wstring a;
+        std::wstring b;
+        bool equal;
+    };
+    const Case cases[] = {
+        {L"Tavro.exe", L"TAVRO.EXE", true},
+        {L"tavro.exe", L"Tavro.ex", false},
+        {L"", L"", true},
+        {L"a", L"", false},
+        {L"J\u00FCrgen", L"J\u00DCRGEN", true},  // u and U with diaeresis
+        {L"\u00FF", L"\u0178", true},             // y with diaeresis
+        {L"\u00E6\u00F8\u00E5", L"\u00C6\u00D8\u00C5", true},
+        {L"\u0434\u043E\u043A", L"\u0414\u041E\u041A", true},  // Cyrillic
+        {L"\u03C3", L"\u03A3", true},             // sigma
+        {L"\u03C2", L"\u03A3", false},            // final sigma
+        {L"\u03C2", L"\u03C3", false},
+        {L"\u0131", L"I", false},                  // dotless i
+        {L"\u0131", L"i", false},
+        {L"\u0130", L"i", false},                  // capital I with dot
+        {L"\u0130", L"I", false},
+        {L"\u017F", L"S", false},                  // long s
+        {L"\u212A", L"k", false},                  // Kelvin sign
+        {L"\u00B5", L"\u039C", false},             // micro sign
+        {L"\u01C5", L"\u01C4", false},             // titlecase Dz
+        {L"\u01C6", L"\u01C4", true},
+        {L"\u00DF", L"SS", false},                 // one unit never becomes two
+        {L"\uFF41", L"\uFF21", true},              // fullwidth a
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(WideToUtf8(c.a) + " / " + WideToUtf8(c.b));
+        EXPECT_EQ(EqualsIgnoringCase(c.a, c.b), c.equal);
+        EXPECT_EQ(EqualsIgnoringCase(c.b, c.a), c.equal);
+    }
+}
+
 }  // namespace
 }  // namespace tavro

@@ -8,6 +8,7 @@
 
 #include "feed/version.h"
 #include "platform/text.h"
+#include "support/error_of.h"
 #include "version_fixtures.h"
 
 // The fixtures are real executables built next to this test, each with a version
@@ -21,16 +22,6 @@ std::wstring Fixture(const char* name) {
         if (std::strcmp(fixture.name, name) == 0) return fixture.path;
     }
     throw std::logic_error(std::string("no fixture named ") + name);
-}
-
-// Message of the runtime error the call throws; "" when it returns.
-std::string FailureOf(const std::wstring& path) {
-    try {
-        ReadApplicationVersion(path);
-    } catch (const std::runtime_error& error) {
-        return error.what();
-    }
-    return "";
 }
 
 TEST(ReadApplicationVersion, ProductVersionWithoutItsFourthPart) {
@@ -74,7 +65,7 @@ TEST(ReadApplicationVersion, FailuresCarryTheirMessages) {
         {"fixed block one byte short", Fixture("short_fixed_block"), "Invalid version information"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(FailureOf(c.path), c.message) << c.name;
+        EXPECT_EQ(tavro::testing::ErrorOf([&] { ReadApplicationVersion(c.path); }), c.message) << c.name;
     }
 }
 

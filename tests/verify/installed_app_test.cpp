@@ -10,11 +10,13 @@
 #include <vector>
 
 #include "app/installer_config.h"
-#include "cache/local_app_data_override.h"
 #include "platform/text.h"
 #include "platform/unique_handle.h"
 #include "platform/win_handles.h"
 #include "scratch_folder.h"
+#include "support/files.h"
+#include "support/journal.h"
+#include "support/local_app_data_override.h"
 #include "verify_wine_fixtures.h"
 
 // The search runs against the real registry of the Wine prefix: every case writes the
@@ -212,26 +214,6 @@ private:
     std::vector<Written> written_;
 };
 
-// The event names of journal lines; a line without one shows as "<malformed>".
-Events EventNames(const std::string& lines) {
-    Events names;
-    std::size_t start = 0;
-    while (start < lines.size()) {
-        std::size_t end = lines.find('\n', start);
-        if (end == std::string::npos) end = lines.size();
-        const std::string line = lines.substr(start, end - start);
-        start = end + 1;
-        constexpr char kKey[] = "{\"event\":\"";
-        const std::size_t quote = line.find('"', sizeof kKey - 1);
-        if (line.rfind(kKey, 0) != 0 || quote == std::string::npos) {
-            names.push_back("<malformed>");
-            continue;
-        }
-        names.push_back(line.substr(sizeof kKey - 1, quote - (sizeof kKey - 1)));
-    }
-    return names;
-}
-
 struct SearchResult {
     std::string path;
     Events events;
@@ -262,9 +244,7 @@ protected:
     std::wstring MissingFolder(const std::wstring& folder) const { return scratch_.Path() + L"\\" + folder; }
 
     std::string JournalBytes() const {
-        const std::wstring path = appData_.CacheDirectory() + L"\\events.jsonl";
-        if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return {};
-        return cache::testing::ReadFileBytes(path);
+        return tavro::testing::ReadFileIfPresent(appData_.CacheDirectory() + L"\\events.jsonl");
     }
 
     bool JournalExists() const {
@@ -276,10 +256,10 @@ protected:
         const std::size_t before = JournalBytes().size();
         const std::wstring found = FindInstalledApplication();
         const std::string after = JournalBytes();
-        return {WideToUtf8(found), EventNames(after.size() > before ? after.substr(before) : std::string())};
+        return {WideToUtf8(found), tavro::testing::JournalEvents(after.size() > before ? after.substr(before) : std::string())};
     }
 
-    const cache::testing::LocalAppDataOverride appData_;
+    const tavro::testing::LocalAppDataOverride appData_;
     const ScratchFolder scratch_{L"installed"};
 };
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-namespace tavro::cache::testing {
+namespace tavro::testing {
 
 // Points the user's LocalAppData known folder (the "Local AppData" value under User Shell
 // Folders, which Wine reads on every lookup) at a fresh folder for the life of the object,
@@ -50,13 +50,7 @@ bool RunningUnderWine();
 // std::runtime_error on failure.
 void MakeUnixSymlink(const std::wstring& target, const std::wstring& linkPath);
 
-// Reads a whole file as bytes; throws when it cannot be opened.
-std::string ReadFileBytes(const std::wstring& path);
-
-// Creates or replaces a file with the given bytes; throws on failure.
-void WriteFileBytes(const std::wstring& path, const std::string& bytes);
-
 // Sets a file's or directory's last write time to now minus the given number of seconds.
 void SetLastWriteAge(const std::wstring& path, long long ageSeconds);
 
-}  // namespace tavro::cache::testing
+}  // namespace tavro::testing

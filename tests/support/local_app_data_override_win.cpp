@@ -1,4 +1,4 @@
-#include "cache/local_app_data_override.h"
+#include "support/local_app_data_override.h"
 
 #include <windows.h>
 #include <knownfolders.h>
@@ -15,7 +15,7 @@
 #include "platform/text.h"
 #include "platform/win_handles.h"
 
-namespace tavro::cache::testing {
+namespace tavro::testing {
 
 namespace {
 
@@ -210,29 +210,6 @@ void MakeUnixSymlink(const std::wstring& target, const std::wstring& linkPath) {
     }
 }
 
-std::string ReadFileBytes(const std::wstring& path) {
-    const UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) throw std::runtime_error("cannot open " + WideToUtf8(path));
-    std::string bytes;
-    char buffer[65536];
-    DWORD read = 0;
-    while (ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) bytes.append(buffer, read);
-    return bytes;
-}
-
-void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
-    const UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                      nullptr));
-    if (!file) throw std::runtime_error("cannot create " + WideToUtf8(path));
-    DWORD written = 0;
-    if (!bytes.empty() &&
-        (!WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-         written != bytes.size())) {
-        throw std::runtime_error("cannot write " + WideToUtf8(path));
-    }
-}
-
 void SetLastWriteAge(const std::wstring& path, long long ageSeconds) {
     const UniqueFile file(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
@@ -250,4 +227,4 @@ void SetLastWriteAge(const std::wstring& path, long long ageSeconds) {
     if (!SetFileTime(file.get(), nullptr, nullptr, &stamp)) throw std::runtime_error("cannot set time");
 }
 
-}  // namespace tavro::cache::testing
+}  // namespace tavro::testing

@@ -1,0 +1,39 @@
+#include "ui/window_rules.h"
+
+#include "core/process_state.h"
+
+namespace tavro::ui {
+
+RetryStart PressRetry() {
+    // Only this thread sets flowRunning, so it cannot become true between the test and the set.
+    if (flowRunning) return RetryStart::Ignored;
+    if (uiPreview) return RetryStart::Preview;
+    if (!installedAppPath.empty()) {
+        // A pause request belongs to an install run; the launch retry never reads it.
+        flowRunning.exchange(true);
+        closeBlocked.exchange(true);
+        return RetryStart::LaunchRetry;
+    }
+    flowRunning.exchange(true);
+    cancelRequested.exchange(false);
+    return RetryStart::InstallFlow;
+}
+
+void RetryNotStarted() {
+    closeBlocked.exchange(false);
+    flowRunning.exchange(false);
+}
+
+CloseResult RequestClose(void (*announcePause)()) {
+    if (!flowRunning) return CloseResult::Close;
+    if (closeBlocked) return CloseResult::Refuse;
+    announcePause();
+    cancelRequested.exchange(true);
+    return CloseResult::Pause;
+}
+
+bool EnterPressesRetry(bool retryShown) {
+    return retryShown && !flowRunning;
+}
+
+}  // namespace tavro::ui

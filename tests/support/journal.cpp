@@ -1,0 +1,56 @@
+#include "support/journal.h"
+
+#include <cstdlib>
+
+namespace tavro::testing {
+
+namespace {
+
+constexpr std::string_view kPrefix = "{\"event\":\"";
+constexpr std::string_view kMiddle = "\",\"platform\":\"windows\",\"timestamp\":";
+
+// One line without its CR LF; false when it is not exactly an event line.
+bool ParseLine(std::string_view line, JournalLine& parsed) {
+    if (line.substr(0, kPrefix.size()) != kPrefix) return false;
+    line.remove_prefix(kPrefix.size());
+    const std::size_t nameEnd = line.find('"');
+    if (nameEnd == 0 || nameEnd == std::string_view::npos) return false;
+    for (const char c : line.substr(0, nameEnd)) {
+        if (!(c >= 'a' && c <= 'z') && c != '_') return false;
+    }
+    parsed.event = std::string(line.substr(0, nameEnd));
+    line.remove_prefix(nameEnd);
+    if (line.substr(0, kMiddle.size()) != kMiddle) return false;
+    line.remove_prefix(kMiddle.size());
+    if (line.size() < 2 || line.back() != '}' || line.front() < '1' || line.front() > '9' || line.size() > 20) {
+        return false;
+    }
+    line.remove_suffix(1);
+    for (const char c : line) {
+        if (c < '0' || c > '9') return false;
+    }
+    parsed.timestamp = std::strtoll(std::string(line).c_str(), nullptr, 10);
+    return true;
+}
+
+}  // namespace
+
+std::vector<JournalLine> ParseJournal(std::string_view bytes) {
+    std::vector<JournalLine> lines;
+    while (!bytes.empty()) {
+        const std::size_t end = bytes.find("\r\n");
+        JournalLine line;
+        if (end == std::string_view::npos || !ParseLine(bytes.substr(0, end), line)) line = {"<malformed>", 0};
+        lines.push_back(std::move(line));
+        bytes.remove_prefix(end == std::string_view::npos ? bytes.size() : end + 2);
+    }
+    return lines;
+}
+
+std::vector<std::string> JournalEvents(std::string_view bytes) {
+    std::vector<std::string> events;
+    for (JournalLine& line : ParseJournal(bytes)) events.push_back(std::move(line.event));
+    return events;
+}
+
+}  // namespace tavro::testing

@@ -1,0 +1,96 @@
+#include "ui/window_rules.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "core/process_state.h"
+
+namespace tavro::ui {
+namespace {
+
+// The shared flags as text, one letter each when set: r flowRunning, b closeBlocked,
+// c cancelRequested ("---" all clear).
+std::string Flags() {
+    return std::string{flowRunning ? 'r' : '-', closeBlocked ? 'b' : '-', cancelRequested ? 'c' : '-'};
+}
+
+void Set(const std::string& flags, bool preview, const wchar_t* appPath) {
+    flowRunning = flags[0] == 'r';
+    closeBlocked = flags[1] == 'b';
+    cancelRequested = flags[2] == 'c';
+    uiPreview = preview;
+    installedAppPath = appPath;
+}
+
+const char* Name(RetryStart start) {
+    const char* const names[] = {"ignored", "preview", "launch retry", "install flow"};
+    return names[static_cast<int>(start)];
+}
+
+const char* Name(CloseResult result) {
+    const char* const names[] = {"close", "refuse", "pause"};
+    return names[static_cast<int>(result)];
+}
+
+// What the pause announcement saw of the flag: it must run before the worker can see it.
+std::string announcedWith;
+
+TEST(WindowRules, EachStateAnswersRetryCloseAndEnter) {
+    constexpr wchar_t kApp[] = L"C:\\Tavro.exe";
+    const struct {
+        const char* name;
+        const char* flags;
+        bool preview;
+        const wchar_t* appPath;
+        bool retryShown;
+        // Expected: Enter presses Retry; what Retry does and the flags after it; the same for a close.
+        bool enter;
+        const char* retry;
+        const char* afterRetry;
+        const char* close;
+        const char* afterClose;
+    } cases[] = {
+        {"first start", "---", false, L"", false, false, "install flow", "r--", "close", "---"},
+        // A paused run leaves its request set; the next install run starts without it.
+        {"idle with Retry after a pause", "--c", false, L"", true, true, "install flow", "r--", "close", "--c"},
+        {"idle with Retry, application installed", "--c", false, kApp, true, true, "launch retry", "rbc", "close", "--c"},
+        {"running, cancellable", "r--", false, L"", false, false, "ignored", "r--", "pause", "r-c"},
+        {"running, pause already asked", "r-c", false, L"", false, false, "ignored", "r-c", "pause", "r-c"},
+        {"running, not cancellable", "rb-", false, L"", false, false, "ignored", "rb-", "refuse", "rb-"},
+        {"launch retry running", "rb-", false, kApp, false, false, "ignored", "rb-", "refuse", "rb-"},
+        // A failed run shows Retry first and clears its flags after.
+        {"Retry shown, failed run still ending", "r--", false, L"", true, false, "ignored", "r--", "pause", "r-c"},
+        {"installed, closing after success", "-b-", false, kApp, false, false, "launch retry", "rb-", "close", "-b-"},
+        {"preview", "---", true, L"", false, false, "preview", "---", "close", "---"},
+        {"preview with Retry shown", "---", true, L"", true, true, "preview", "---", "close", "---"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Set(c.flags, c.preview, c.appPath);
+        EXPECT_EQ(EnterPressesRetry(c.retryShown), c.enter);
+        EXPECT_STREQ(Name(PressRetry()), c.retry);
+        EXPECT_EQ(Flags(), c.afterRetry);
+
+        Set(c.flags, c.preview, c.appPath);
+        announcedWith = "not announced";
+        EXPECT_STREQ(Name(RequestClose([] { announcedWith = Flags(); })), c.close);
+        EXPECT_EQ(Flags(), c.afterClose);
+        EXPECT_EQ(announcedWith, std::string(c.close) == "pause" ? c.flags : "not announced");
+    }
+    Set("---", false, L"");
+}
+
+TEST(WindowRules, AWorkerThatCannotStartLeavesRetryUsable) {
+    for (const wchar_t* appPath : {L"", L"C:\\Tavro.exe"}) {
+        Set("---", false, appPath);
+        const RetryStart first = PressRetry();
+        RetryNotStarted();
+        EXPECT_EQ(Flags(), "---");
+        EXPECT_EQ(PressRetry(), first);
+    }
+    Set("---", false, L"");
+}
+
+}  // namespace
+}  // namespace tavro::ui
