@@ -38,10 +38,6 @@ void SetVideoTarget(const FrameTarget& target);
 // Whether a decoded frame is there to show. User-interface thread only.
 bool HasVideoFrame();
 
-// Draws the latest frame scaled into `rect` (world units of `graphics`).
-// False when there is no frame yet or drawing failed. User-interface thread only.
-bool DrawVideoFrame(Gdiplus::GpGraphics* graphics, const Gdiplus::RectF& rect);
-
 // Draws rows [top, bottom) of the latest frame, scaled for the current target, into `dc`
 // at the same rows from its left edge; rows past the frame are left alone. A frame made for
 // an earlier target (the DPI changed since) is scaled again first. False when there is no

@@ -463,26 +463,6 @@ bool DrawVideoRows(HDC dc, std::uint32_t top, std::uint32_t bottom) {
                              DIB_RGB_COLORS) == static_cast<int>(rows);
 }
 
-bool DrawVideoFrame(Gdiplus::GpGraphics* graphics, const Gdiplus::RectF& rect) {
-    FrameStore& frame = State().frame;
-    std::lock_guard lock(frame.mutex);
-    if (frame.pixels.empty() || frame.width == 0 || frame.height == 0) return false;
-    // The bitmap wraps the shared buffer without a copy, which is why the mutex stays held.
-    Gdiplus::GpBitmap* bitmap = nullptr;
-    if (Gdiplus::DllExports::GdipCreateBitmapFromScan0(
-            static_cast<INT>(frame.width), static_cast<INT>(frame.height),
-            static_cast<INT>(frame.width * kFrameBytesPerPixel), PixelFormat32bppRGB,
-            frame.pixels.data(), &bitmap) != Gdiplus::Ok) {
-        return false;
-    }
-    const Gdiplus::GpStatus status = Gdiplus::DllExports::GdipDrawImageRectRect(
-        graphics, bitmap, rect.X, rect.Y, rect.Width, rect.Height, 0, 0,
-        static_cast<Gdiplus::REAL>(frame.width), static_cast<Gdiplus::REAL>(frame.height),
-        Gdiplus::UnitPixel, nullptr, nullptr, nullptr);
-    Gdiplus::DllExports::GdipDisposeImage(bitmap);
-    return status == Gdiplus::Ok;
-}
-
 Gdiplus::GpBitmap* SlideImage(int index) {
     if (index < 0 || index >= kSlideCount) return nullptr;
     return State().slides[static_cast<std::size_t>(index)].bitmap;

@@ -53,6 +53,15 @@ FrameTarget MediaStrip(unsigned dpi) {
     return strip;
 }
 
+PixelRect BarStrip(unsigned dpi) {
+    const float s = DesignScale(dpi);
+    const int left = static_cast<int>(std::floor(kTrackLeft * s)) - 1;
+    const int top = static_cast<int>(std::floor(kBarTop * s)) - 1;
+    const int right = static_cast<int>(std::ceil(kTrackRight * s)) + 1;
+    const int bottom = static_cast<int>(std::ceil((kBarTop + kBarHeight) * s)) + 1;
+    return {left, top, right - left, bottom - top};
+}
+
 Segment ProgressSegment(int progress, float phase) {
     float start = kTrackLeft;
     float width = 0.0f;

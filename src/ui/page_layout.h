@@ -24,6 +24,8 @@ inline constexpr float kFadeTop = 400.0f;
 inline constexpr float kTrackLeft = 36.0f;
 inline constexpr float kTrackWidth = 708.0f;
 inline constexpr float kTrackRight = kTrackLeft + kTrackWidth;
+inline constexpr float kBarTop = 500.0f;
+inline constexpr float kBarHeight = 8.0f;
 
 // Device pixels per design unit at a DPI: dpi / 96 x 680 / 780.
 float DesignScale(unsigned dpi);
@@ -48,6 +50,10 @@ PixelRect RetryButtonRect(unsigned dpi);
 // rectangle and the page's fade (transparent white at 400 units to white at 480, then the
 // white below) blended into its rows, so that painting a frame is a copy.
 FrameTarget MediaStrip(unsigned dpi);
+
+// The device pixels that the progress segment can touch at a DPI, with a pixel to spare for
+// anti-aliasing: what a step of the sweep repaints.
+PixelRect BarStrip(unsigned dpi);
 
 // The filled part of the progress track, in design units; empty when right <= left.
 struct Segment {

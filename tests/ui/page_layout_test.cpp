@@ -91,7 +91,7 @@ TEST(PageLayout, ClientAndButtonAtEachDpi) {
     }
 }
 
-TEST(PageLayout, MediaStripAtEachDpi) {
+TEST(PageLayout, MediaStripAndBarStripAtEachDpi) {
     const struct {
         unsigned dpi;
         std::uint32_t width, rows;  // 480 units are 418.46, 627.69 and 836.92 pixels
@@ -119,6 +119,12 @@ TEST(PageLayout, MediaStripAtEachDpi) {
         EXPECT_NEAR(strip.white[static_cast<std::size_t>(440 * s)], 128, 4);
         EXPECT_GE(strip.white.back(), 254);
 
+        // The segment's extent (36..744 x 500..508 units) with one pixel to spare, no more.
+        const PixelRect bar = BarStrip(c.dpi);
+        EXPECT_TRUE(bar.x <= 36 * s - 1 && bar.x > 36 * s - 2.01f) << bar.x;
+        EXPECT_TRUE(bar.y <= 500 * s - 1 && bar.y > 500 * s - 2.01f) << bar.y;
+        EXPECT_TRUE(bar.x + bar.width >= 744 * s + 1 && bar.x + bar.width < 744 * s + 2.01f) << bar.width;
+        EXPECT_TRUE(bar.y + bar.height >= 508 * s + 1 && bar.y + bar.height < 508 * s + 2.01f) << bar.height;
     }
 }
 
