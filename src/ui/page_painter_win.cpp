@@ -28,6 +28,7 @@ using UniquePen = UniqueHandle<detail::ClosedBy<GpPen*, &GdipDeletePen>>;
 using UniqueFont = UniqueHandle<detail::ClosedBy<GpFont*, &GdipDeleteFont>>;
 using UniqueFontFamily = UniqueHandle<detail::ClosedBy<GpFontFamily*, &GdipDeleteFontFamily>>;
 using UniqueStringFormat = UniqueHandle<detail::ClosedBy<GpStringFormat*, &GdipDeleteStringFormat>>;
+using UniqueBrush = UniqueHandle<detail::ClosedBy<HBRUSH, &DeleteObject>>;
 
 constexpr ARGB kWhite = 0xFFFFFFFF;
 constexpr ARGB kShadow = 0x026E4DE8;
@@ -221,6 +222,16 @@ void PaintSegment(Painter& painter, const PageState& page) {
     FillRoundedRectWith(painter, RectF(segment.left, kBarTop, segment.right - segment.left, kBarHeight), 4, bar.get());
 }
 
+// The whole picture selected into `dc` in the page's bottom colour, before the page is drawn:
+// the page stops a fraction of a pixel short of the client's bottom edge (745.38 of 746 rows
+// at 144 DPI), and no pixel may be left to what the picture held before.
+void FillPicture(HDC dc, std::uint32_t argb) {
+    RECT box{};
+    if (GetClipBox(dc, &box) == ERROR) return;
+    const UniqueBrush brush(CreateSolidBrush(RGB((argb >> 16) & 0xFF, (argb >> 8) & 0xFF, argb & 0xFF)));
+    if (brush) FillRect(dc, &box, brush.get());
+}
+
 // A graphics object on `dc` set up for the page at `dpi`, drawing only inside `clip`
 // (device pixels) when one is given.
 UniqueGraphics CreatePageGraphics(HDC dc, unsigned dpi, const RECT* clip) {
@@ -308,6 +319,7 @@ void PageCanvas::Paint(HWND window, const PageState& page, const PagePalette& pa
     PageLayer wanted = LayerOf(page, palette, video, dpi);
     RECT update = paint.Update();
     if (drawn_ != wanted) {
+        FillPicture(layer_->dc(), palette.backgroundBottom);
         if (const UniqueGraphics graphics = CreatePageGraphics(layer_->dc(), dpi, nullptr)) {
             Painter painter{graphics.get(), palette};
             PaintLayer(painter, page, video);
@@ -349,6 +361,7 @@ void PageCanvas::Paint(HWND window, const PageState& page, const PagePalette& pa
 }
 
 void PaintPage(HDC dc, unsigned dpi, const PageState& page, const PagePalette& palette) {
+    FillPicture(dc, palette.backgroundBottom);
     const UniqueGraphics graphics = CreatePageGraphics(dc, dpi, nullptr);
     if (!graphics) return;
     Painter painter{graphics.get(), palette};
