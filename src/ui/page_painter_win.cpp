@@ -229,7 +229,7 @@ void FillPicture(HDC dc, std::uint32_t argb) {
     RECT box{};
     if (GetClipBox(dc, &box) == ERROR) return;
     const UniqueBrush brush(CreateSolidBrush(RGB((argb >> 16) & 0xFF, (argb >> 8) & 0xFF, argb & 0xFF)));
-    if (brush) FillRect(dc, &box, brush.get());
+    if (brush) ::FillRect(dc, &box, brush.get());
 }
 
 // A graphics object on `dc` set up for the page at `dpi`, drawing only inside `clip`
