@@ -7,13 +7,16 @@
 # Usage, inside an X display and `isolated` (the sweep's stalled channel binds port 443):
 #   isolated xvfb-run -a -s '-screen 0 1920x1200x24' bench/first_paint.sh [-n RUNS] [-t SECONDS] EXE...
 # The prefix is $WINEPREFIX, by default build/windows/wineprefix-bench (made on first use).
+# The builds take turns, run by run and case by case, so that a change in the machine's
+# load falls on all of them alike.
 #
 # First paint: from the first trace line of the process that starts GDI+ to the return of
 # its first EndPaint (Wine's relay trace, limited to those two calls). Each run waits for
 # the previous instance to end, so that no other process's paint is taken for ours.
 # CPU: the kernel's run time of every thread of the installer's process (found by its
-# process id, never by name) over SECONDS, once the clip plays; the UI thread is the
-# process's first thread, and paints are its EndPaint calls in the same window of time.
+# process id, never by name) over SECONDS, once the clip plays, without any trace (the relay
+# trace alone costs a few % of a core); the UI thread is the process's first thread. Paints
+# a second: its EndPaint calls over 10 s of a second, traced run of the same case.
 set -euo pipefail
 runs=7 seconds=15
 while getopts n:t: option; do
@@ -25,6 +28,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 export WINEPREFIX=${WINEPREFIX:-$here/build/windows/wineprefix-bench}
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 work=$(mktemp -d)
+trace=$work/trace
 desktop='HKCU\Control Panel\Desktop'
 debug='HKCU\Software\Wine\Debug'
 
@@ -76,9 +80,13 @@ paints() {
   if [ -n "$p" ]; then grep -c "^[0-9.]*:$p:[0-9a-f]*:Ret  user32.EndPaint" "$1" || true; else echo 0; fi
 }
 
-# Starts EXE with ARGS under the relay trace in $trace; sets $pid.
+# Starts EXE with ARGS, under the relay trace in $trace when $traced is set; sets $pid.
 start() {
-  WINEDEBUG=+pid,+timestamp,+relay wine "$@" 2>"$trace" >/dev/null &
+  if [ -n "${traced:-}" ]; then
+    WINEDEBUG=+pid,+timestamp,+relay wine "$@" 2>"$trace" >/dev/null &
+  else
+    wine "$@" >/dev/null 2>&1 &
+  fi
   pid=$!
 }
 # Ends the instance and waits until its process is gone.
@@ -88,40 +96,39 @@ stop() {
   sleep 2  # its window is destroyed after the process
 }
 
+# One run of EXE to its first paint: the milliseconds, or nothing.
 first_paint() {
-  local exe=$1 times=$work/times
-  : >"$times"
-  for _ in $(seq "$runs"); do
-    trace=$work/trace
-    start "$exe" --ui-preview
-    for _ in $(seq 150); do [ "$(paints "$trace")" -ge 1 ] && break; sleep 0.1; done
-    local p; p=$(ours "$trace")
-    awk -F: -v p="$p" '$2 == p && !seen { t0 = $1; seen = 1 }
-      $2 == p && /Ret  user32.EndPaint/ { printf "%.0f\n", ($1 - t0) * 1000; exit }' "$trace" >>"$times"
-    stop
-  done
-  sort -n "$times" | awk '{ v[NR] = $1 } END { if (NR) print v[int((NR + 1) / 2)]; else print "none" }'
+  traced=1 start "$1" --ui-preview
+  for _ in $(seq 150); do [ "$(paints "$trace")" -ge 1 ] && break; sleep 0.1; done
+  local p; p=$(ours "$trace")
+  awk -F: -v p="$p" '$2 == p && !seen { t0 = $1; seen = 1 }
+    $2 == p && /Ret  user32.EndPaint/ { printf "%.0f\n", ($1 - t0) * 1000; exit }' "$trace"
+  stop
 }
 
 # Run time in ns of each thread: "tid ns".
 threads() { for t in /proc/"$pid"/task/*; do echo "${t##*/} $(cut -d' ' -f1 "$t/schedstat" 2>/dev/null || echo 0)"; done | sort; }
 
-# CPU of one configuration: "whole% ui% paints/s ms-per-paint".
+# One case, after SETTLE seconds: "process% ui% paints/s ms-a-paint".
 cost() {
   local settle=$1; shift
-  trace=$work/trace
-  start "$@"
+  traced='' start "$@"
   sleep "$settle"
   threads >"$work/t0"
-  local p0; p0=$(paints "$trace")
   sleep "$seconds"
   threads >"$work/t1"
-  local p1; p1=$(paints "$trace")
   local main=$pid
   stop
-  join -a 2 -e 0 -o 0,1.2,2.2 "$work/t0" "$work/t1" | awk -v main="$main" -v s="$seconds" -v n=$((p1 - p0)) '
-    { d = $3 - $2; whole += d; if ($1 == main) ui = d }
-    END { printf "%.1f %.1f %.1f %.2f\n", whole / s / 1e7, ui / s / 1e7, n / s, n ? ui / n / 1e6 : 0 }'
+  local shares
+  shares=$(join -a 2 -e 0 -o 0,1.2,2.2 "$work/t0" "$work/t1" | awk -v main="$main" -v s="$seconds" '
+    { d = $3 - $2; whole += d; if ($1 == main) ui = d } END { printf "%.1f %.1f", whole / s / 1e7, ui / s / 1e7 }')
+  traced=1 start "$@"
+  sleep "$settle"
+  local p0; p0=$(paints "$trace")
+  sleep 10
+  local p1; p1=$(paints "$trace")
+  stop
+  echo "$shares" | awk -v n=$((p1 - p0)) '{ printf "%s %s %.1f %.2f\n", $1, $2, n / 10, n ? $2 * 100 / n : 0 }'
 }
 
 set_dpi() { wine reg add "$desktop" /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1; }
@@ -135,28 +142,38 @@ motion() {  # as it was before the run
 }
 
 results=$work/results
-for exe in "$@"; do
+exes=("$@")
+set_dpi 96
+for run in $(seq "$runs"); do
+  for exe in "${exes[@]}"; do echo "$(basename "$exe") $(first_paint "$exe")" >>"$work/first"; done
+done
+for exe in "${exes[@]}"; do
   name=$(basename "$exe")
-  set_dpi 96
-  echo "$name first $(first_paint "$exe")" >>"$results"
-  for dpi in 96 144 192; do
-    set_dpi "$dpi"
-    # Past Media Foundation's start: the clip plays.
-    echo "$name clip-$dpi $(cost 8 "$exe" --ui-preview)" >>"$results"
+  awk -v n="$name" '$1 == n && NF == 2 { print $2 }' "$work/first" | sort -n |
+    awk -v n="$name" '{ v[NR] = $1 } END { print n, "first", NR ? v[int((NR + 1) / 2)] : "none" }' >>"$results"
+done
+for case in clip-96 clip-144 clip-192 sweep slides; do
+  for exe in "${exes[@]}"; do
+    name=$(basename "$exe")
+    case $case in
+      clip-*)  # past Media Foundation's start: the clip plays
+        set_dpi "${case#clip-}"
+        echo "$name $case $(cost 8 "$exe" --ui-preview)" >>"$results" ;;
+      sweep)  # no clip (reduced motion), no percentage (the channel never answers)
+        set_dpi 96
+        no_motion
+        echo "$name $case $(cost 5 "$exe")" >>"$results"
+        motion ;;
+      slides)
+        echo "$name $case $(WINEDLLOVERRIDES="$WINEDLLOVERRIDES;mfplat,mfreadwrite=d" cost 5 "$exe" --ui-preview)" >>"$results" ;;
+    esac
+    tail -1 "$results" >&2
   done
-  set_dpi 96
-  # No clip (reduced motion) and no percentage (the channel never answers): the sweep alone.
-  no_motion
-  echo "$name sweep $(cost 5 "$exe")" >>"$results"
-  motion
-  echo "$name slides $(WINEDLLOVERRIDES="$WINEDLLOVERRIDES;mfplat,mfreadwrite=d" cost 5 "$exe" --ui-preview)" >>"$results"
-  sed -n "s/^$name //p" "$results" | sed 's/^/  /' >&2
 done
 
 echo "One run, $(date -u +%F), $(nproc) cores ($(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')),"
 echo "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg); CPU over $seconds s in % of one core."
 echo
-exes=("$@")
 printf '%-48s' ""; for exe in "${exes[@]}"; do printf '%28s' "$(basename "$exe")"; done; echo
 row() {  # label, configuration, field of its result line (3 process or median, 4 UI, 5 paints/s, 6 ms a paint)
   printf '%-48s' "$1"
@@ -166,6 +183,7 @@ row() {  # label, configuration, field of its result line (3 process or median, 
   echo
 }
 row "first paint, median of $runs runs (ms)" first 3
+echo "  (first paints of each run: $(awk '{ printf "%s %s; ", $1, $2 }' "$work/first"))"
 for c in clip-96 clip-144 clip-192 sweep slides; do
   case $c in
     clip-*) label="clip playing, ${c#clip-} DPI" ;;
