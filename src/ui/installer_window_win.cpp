@@ -44,6 +44,7 @@ struct WindowState {
     PageAccessibility accessibility;
     DisplaySettings settings;
     PagePalette palette = ChoosePalette({}, {});
+    PageCanvas canvas;
     int clip = kClipResource;
     bool clipAllowed = false;
 };
@@ -167,7 +168,10 @@ void TimerTick(HWND window, UINT_PTR id) {
     if (id == kSweepTimer) {
         if (!SweepRuns(page.progress, page.failureShown)) return;
         page.sweepPhase = AdvanceSweep(page.sweepPhase);
-        InvalidateAll(window);
+        // Only the bar moves: the rest of the page stays on screen.
+        const PixelRect bar = BarStrip(GetDpiForWindow(window));
+        const RECT rect{bar.x, bar.y, bar.x + bar.width, bar.y + bar.height};
+        InvalidateRect(window, &rect, FALSE);
     } else if (id == kSlideTimer && RotatesSlides(state.settings)) {
         page.slideIndex = (page.slideIndex + 1) % kSlideCount;
         InvalidateAll(window);
@@ -175,6 +179,8 @@ void TimerTick(HWND window, UINT_PTR id) {
 }
 
 void Resized(HWND window) {
+    // Frames already decoded at another DPI are scaled again when they are painted.
+    SetVideoTarget(MediaStrip(GetDpiForWindow(window)));
     PlaceRetryButton(window, State().button);
     InvalidateAll(window);
 }
@@ -182,7 +188,7 @@ void Resized(HWND window) {
 LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_PAINT:
-        PaintWindow(window, State().page, State().palette);
+        State().canvas.Paint(window, State().page, State().palette);
         return 0;
     case WM_ERASEBKGND:
         return 1;  // the page paints every pixel
@@ -235,6 +241,7 @@ LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_DESTROY:
         State().accessibility.Disconnect();
+        State().canvas.Release();
         KillTimer(window, kSweepTimer);
         KillTimer(window, kSlideTimer);
         PostQuitMessage(0);
@@ -292,6 +299,7 @@ HWND CreateInstallerWindow(HINSTANCE instance, int showCommand) {
     PlaceRetryButton(state.window, state.button);
 
     state.clip = kClipResource + (PrefersJapaneseUi() ? 1 : 0);
+    SetVideoTarget(MediaStrip(GetDpiForWindow(state.window)));
     ApplyDisplaySettings(state.window);
     SetTimer(state.window, kSweepTimer, kSweepMilliseconds, nullptr);
     SetTimer(state.window, kSlideTimer, kSlideMilliseconds, nullptr);

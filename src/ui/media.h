@@ -4,6 +4,11 @@
 #include <objidl.h>  // before gdiplus.h: WIN32_LEAN_AND_MEAN leaves out what it needs
 #include <gdiplus.h>
 
+#include <cstddef>
+#include <cstdint>
+
+#include "ui/video_frame.h"
+
 namespace tavro {
 
 // Resource ids (RT_RCDATA) of the slide images 0, 1, 2 and of the two clips.
@@ -26,15 +31,25 @@ bool StartVideo(HINSTANCE instance, HWND window, int clipId);
 // waited for only briefly and then left to end with the process, so exit is never held.
 void StopVideo();
 
-// Draws the latest frame scaled into `rect` (world units of `graphics`).
-// False when there is no frame yet or drawing failed. User-interface thread only.
-bool DrawVideoFrame(Gdiplus::GpGraphics* graphics, const Gdiplus::RectF& rect);
+// What each decoded frame is scaled to from now on (the window's media strip at its DPI);
+// until it is set, frames keep the clip's own size. Any thread.
+void SetVideoTarget(const FrameTarget& target);
+
+// Whether a decoded frame is there to show. User-interface thread only.
+bool HasVideoFrame();
+
+// Draws rows [top, bottom) of the latest frame, scaled for the current target, into `dc`
+// at the same rows from its left edge; rows past the frame are left alone. A frame made for
+// an earlier target (the DPI changed since) is scaled again first. False when there is no
+// frame or drawing failed. User-interface thread only.
+bool DrawVideoRows(HDC dc, std::uint32_t top, std::uint32_t bottom);
 
 // The bitmap of slide 0, 1 or 2 (620 x 492 pixels); null for any other index or before
 // InitializeMedia. Owned by the media state until CloseMedia.
 Gdiplus::GpBitmap* SlideImage(int index);
 
-// StopVideo, frees the slides and shuts GDI+ down; safe to call more than once.
+// StopVideo, forgets the target, frees the slides and shuts GDI+ down; safe to call more
+// than once.
 void CloseMedia();
 
 }  // namespace tavro

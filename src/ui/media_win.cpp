@@ -8,6 +8,7 @@
 #include <shlwapi.h>
 #include <wrl/client.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -93,6 +94,8 @@ struct FrameStore {
     std::vector<std::uint8_t> pixels;
     std::uint32_t width = 0;
     std::uint32_t height = 0;
+    std::shared_ptr<const FrameTarget> madeFor;  // what `pixels` were scaled to
+    std::shared_ptr<const FrameTarget> target;   // what the next frames are scaled to; null: their own size
 };
 
 struct Slide {
@@ -135,18 +138,22 @@ bool FindResourceBytes(HINSTANCE instance, int id, const BYTE*& data, DWORD& siz
 
 // The clip's frame format as this reader delivers it.
 struct DecodedFormat {
-    bool nv12 = false;
+    FrameLayout layout = FrameLayout::Rgb32;
     std::uint32_t width = 0;
     std::uint32_t height = 0;
     std::int32_t stride = 0;
 };
 
 // Asks for 32-bit RGB first; a reader that refuses it (no video processor, as under Wine)
-// gets NV12, which the thread converts itself.
+// gets YUV, which the thread converts itself: I420, what H.264 decoders produce, so that
+// none has to convert it on the way, else NV12.
 bool ChooseFormat(const MediaFoundation& mf, IMFSourceReader* reader, DecodedFormat& format) {
     const auto firstVideo = static_cast<DWORD>(MF_SOURCE_READER_FIRST_VIDEO_STREAM);
+    const std::pair<const GUID*, FrameLayout> offers[] = {{&MFVideoFormat_RGB32, FrameLayout::Rgb32},
+                                                          {&MFVideoFormat_I420, FrameLayout::I420},
+                                                          {&MFVideoFormat_NV12, FrameLayout::Nv12}};
     bool accepted = false;
-    for (const GUID* subtype : {&MFVideoFormat_RGB32, &MFVideoFormat_NV12}) {
+    for (const auto& [subtype, layout] : offers) {
         ComPtr<IMFMediaType> wanted;
         if (FAILED(mf.createMediaType(&wanted)) ||
             FAILED(wanted->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video)) ||
@@ -154,7 +161,7 @@ bool ChooseFormat(const MediaFoundation& mf, IMFSourceReader* reader, DecodedFor
             return false;
         }
         if (SUCCEEDED(reader->SetCurrentMediaType(firstVideo, nullptr, wanted.Get()))) {
-            format.nv12 = subtype == &MFVideoFormat_NV12;
+            format.layout = layout;
             accepted = true;
             break;
         }
@@ -167,7 +174,7 @@ bool ChooseFormat(const MediaFoundation& mf, IMFSourceReader* reader, DecodedFor
     }
     format.width = static_cast<std::uint32_t>(frameSize >> 32);
     format.height = static_cast<std::uint32_t>(frameSize);
-    if (format.nv12) {
+    if (format.layout != FrameLayout::Rgb32) {
         // The padded row length is read from each buffer; no media type here states it right.
         format.stride = static_cast<std::int32_t>(format.width);
     } else {
@@ -186,26 +193,32 @@ bool ChooseFormat(const MediaFoundation& mf, IMFSourceReader* reader, DecodedFor
     return format.width != 0 && format.height != 0 && format.stride != 0;
 }
 
-// Copies one sample into `pixels` as a top-down 32-bit RGB frame.
-bool ExtractFrame(IMFSample* sample, const DecodedFormat& format, std::vector<std::uint8_t>& pixels) {
+// Scales one sample into `pixels`; `source` holds a copy where the buffer cannot be read in place.
+bool ScaleSample(IMFSample* sample, const DecodedFormat& format, const FrameTarget& target,
+                 std::vector<std::uint8_t>& source, std::vector<std::uint8_t>& pixels) {
     ComPtr<IMFMediaBuffer> buffer;
     if (FAILED(sample->ConvertToContiguousBuffer(&buffer))) return false;
-    const std::size_t frameBytes = std::size_t{format.width} * kFrameBytesPerPixel * format.height;
+    DecodedFrame frame{format.layout, nullptr, 0, format.width, format.height, format.stride};
     ComPtr<IMF2DBuffer> buffer2d;
-    if (!format.nv12 && SUCCEEDED(buffer.As(&buffer2d))) {
+    if (format.layout == FrameLayout::Rgb32 && SUCCEEDED(buffer.As(&buffer2d))) {
+        const std::size_t frameBytes = std::size_t{format.width} * kFrameBytesPerPixel * format.height;
         DWORD length = 0;
         if (FAILED(buffer2d->GetContiguousLength(&length)) || length != frameBytes) return false;
-        pixels.resize(frameBytes);
-        return SUCCEEDED(buffer2d->ContiguousCopyTo(pixels.data(), length));
+        source.resize(frameBytes);
+        if (FAILED(buffer2d->ContiguousCopyTo(source.data(), length))) return false;
+        frame.data = source.data();
+        frame.length = source.size();
+        frame.stride = static_cast<std::int32_t>(format.width * kFrameBytesPerPixel);
+        return ScaleFrame(frame, target, pixels);
     }
     BYTE* data = nullptr;
     DWORD length = 0;
     if (FAILED(buffer->Lock(&data, nullptr, &length))) return false;
-    const bool copied = format.nv12
-                            ? ConvertNv12Frame(data, length, format.width, format.height, pixels)
-                            : CopyRgb32Frame(data, length, format.width, format.height, format.stride, pixels);
+    frame.data = data;
+    frame.length = length;
+    const bool scaled = ScaleFrame(frame, target, pixels);
     buffer->Unlock();
-    return copied;
+    return scaled;
 }
 
 void InvalidateMediaStrip(HWND window) {
@@ -218,16 +231,24 @@ void InvalidateMediaStrip(HWND window) {
     InvalidateRect(window, &strip, FALSE);
 }
 
+// The target the next frame is scaled to, or the clip's own size while the window has set none.
+std::shared_ptr<const FrameTarget> CurrentTarget(const std::shared_ptr<const FrameTarget>& natural) {
+    FrameStore& frame = State().frame;
+    std::lock_guard lock(frame.mutex);
+    return frame.target ? frame.target : natural;
+}
+
 // Publishes a finished frame, unless the session was stopped meanwhile: the check under the
 // frame mutex is what keeps a frame from appearing after StopVideo cleared it.
-void PublishFrame(const DecodeSession& session, const DecodedFormat& format,
+void PublishFrame(const DecodeSession& session, std::shared_ptr<const FrameTarget> madeFor,
                   std::vector<std::uint8_t>& pixels) {
     FrameStore& frame = State().frame;
     std::lock_guard lock(frame.mutex);
     if (session.stop) return;
     frame.pixels.swap(pixels);  // the old buffer comes back to be filled next
-    frame.width = format.width;
-    frame.height = format.height;
+    frame.width = madeFor->width;
+    frame.height = madeFor->height;
+    frame.madeFor = std::move(madeFor);
 }
 
 void DecodeLoop(DecodeSession& session) {
@@ -259,6 +280,8 @@ void DecodeLoop(DecodeSession& session) {
     DecodedFormat format;
     if (!ChooseFormat(mf, reader.Get(), format)) return;
 
+    const auto natural = std::make_shared<const FrameTarget>(NaturalSize(format.width, format.height));
+    std::vector<std::uint8_t> source;
     std::vector<std::uint8_t> pixels;
     // A clip that reaches its end without giving a single frame would otherwise be rewound
     // and re-read for ever, burning a core while the slides show.
@@ -278,9 +301,11 @@ void DecodeLoop(DecodeSession& session) {
             continue;
         }
         if (!sample) continue;
-        if (!ExtractFrame(sample.Get(), format, pixels)) return;
+        // Scaled here, once, so that painting a frame is a copy.
+        std::shared_ptr<const FrameTarget> target = CurrentTarget(natural);
+        if (!ScaleSample(sample.Get(), format, *target, source, pixels)) return;
         frameSinceRewind = true;
-        PublishFrame(session, format, pixels);
+        PublishFrame(session, std::move(target), pixels);
         InvalidateMediaStrip(session.window.load());
 
         LONGLONG duration = 0;
@@ -380,6 +405,7 @@ void StopVideo() {
         state.frame.pixels.clear();
         state.frame.width = 0;
         state.frame.height = 0;
+        state.frame.madeFor.reset();
     }
     if (state.mfStarted) {
         // Shutting down under a thread still inside the pipeline could block just the same.
@@ -388,24 +414,53 @@ void StopVideo() {
     }
 }
 
-bool DrawVideoFrame(Gdiplus::GpGraphics* graphics, const Gdiplus::RectF& rect) {
+void SetVideoTarget(const FrameTarget& target) {
     FrameStore& frame = State().frame;
     std::lock_guard lock(frame.mutex);
-    if (frame.pixels.empty() || frame.width == 0 || frame.height == 0) return false;
-    // The bitmap wraps the shared buffer without a copy, which is why the mutex stays held.
-    Gdiplus::GpBitmap* bitmap = nullptr;
-    if (Gdiplus::DllExports::GdipCreateBitmapFromScan0(
-            static_cast<INT>(frame.width), static_cast<INT>(frame.height),
-            static_cast<INT>(frame.width * kFrameBytesPerPixel), PixelFormat32bppRGB,
-            frame.pixels.data(), &bitmap) != Gdiplus::Ok) {
-        return false;
+    if (!frame.target || *frame.target != target) frame.target = std::make_shared<const FrameTarget>(target);
+}
+
+bool HasVideoFrame() {
+    FrameStore& frame = State().frame;
+    std::lock_guard lock(frame.mutex);
+    return !frame.pixels.empty();
+}
+
+bool DrawVideoRows(HDC dc, std::uint32_t top, std::uint32_t bottom) {
+    FrameStore& frame = State().frame;
+    std::lock_guard lock(frame.mutex);
+    if (frame.pixels.empty()) return false;
+    if (frame.target && frame.madeFor != frame.target) {
+        // Made for another DPI (a stopped decoder shows its last frame for good): the frame
+        // spans the same media rectangle at the new scale, with any fade already in it.
+        const FrameTarget& from = *frame.madeFor;
+        FrameTarget to = *frame.target;
+        to.imageWidth = static_cast<float>(from.width) * to.imageWidth / from.imageWidth;
+        to.imageHeight = static_cast<float>(from.height) * to.imageHeight / from.imageHeight;
+        if (!from.white.empty()) to.white.clear();
+        std::vector<std::uint8_t> scaled;
+        const DecodedFrame current{FrameLayout::Rgb32, frame.pixels.data(), frame.pixels.size(), frame.width,
+                                   frame.height, static_cast<std::int32_t>(frame.width * kFrameBytesPerPixel)};
+        if (!ScaleFrame(current, to, scaled)) return false;
+        frame.pixels.swap(scaled);
+        frame.width = to.width;
+        frame.height = to.height;
+        frame.madeFor = frame.target;
     }
-    const Gdiplus::GpStatus status = Gdiplus::DllExports::GdipDrawImageRectRect(
-        graphics, bitmap, rect.X, rect.Y, rect.Width, rect.Height, 0, 0,
-        static_cast<Gdiplus::REAL>(frame.width), static_cast<Gdiplus::REAL>(frame.height),
-        Gdiplus::UnitPixel, nullptr, nullptr, nullptr);
-    Gdiplus::DllExports::GdipDisposeImage(bitmap);
-    return status == Gdiplus::Ok;
+    bottom = std::min(bottom, frame.height);
+    if (top >= bottom) return true;
+    // Straight from the shared buffer, which is why the mutex stays held.
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = static_cast<LONG>(frame.width);
+    info.bmiHeader.biHeight = -static_cast<LONG>(bottom - top);  // top-down rows
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    const DWORD rows = bottom - top;
+    return SetDIBitsToDevice(dc, 0, static_cast<int>(top), frame.width, rows, 0, 0, 0, rows,
+                             frame.pixels.data() + std::size_t{frame.width} * kFrameBytesPerPixel * top, &info,
+                             DIB_RGB_COLORS) == static_cast<int>(rows);
 }
 
 Gdiplus::GpBitmap* SlideImage(int index) {
@@ -416,6 +471,10 @@ Gdiplus::GpBitmap* SlideImage(int index) {
 void CloseMedia() {
     StopVideo();
     MediaState& state = State();
+    {
+        std::lock_guard lock(state.frame.mutex);
+        state.frame.target.reset();
+    }
     for (Slide& slide : state.slides) FreeSlide(slide);
     if (state.gdiplusToken != 0) {
         Gdiplus::GdiplusShutdown(state.gdiplusToken);

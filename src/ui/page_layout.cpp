@@ -36,6 +36,32 @@ PixelRect RetryButtonRect(unsigned dpi) {
             RoundHalfAway(36.0f * s)};
 }
 
+FrameTarget MediaStrip(unsigned dpi) {
+    const float s = DesignScale(dpi);
+    FrameTarget strip;
+    strip.width = static_cast<std::uint32_t>(ScaleByDpi(kClientWidthDip, dpi));
+    // A hair under the exact product, so that float noise never adds a row.
+    strip.height = static_cast<std::uint32_t>(std::ceil(kMediaHeight * s - 1e-3f));
+    strip.imageWidth = kMediaWidth * s;
+    strip.imageHeight = kMediaHeight * s;
+    strip.white.resize(strip.height);
+    for (std::uint32_t row = 0; row < strip.height; ++row) {
+        // The fade's alpha at the row's centre, as a gradient brush takes it there.
+        const float depth = ((static_cast<float>(row) + 0.5f) / s - kFadeTop) / (kMediaHeight - kFadeTop);
+        strip.white[row] = static_cast<std::uint8_t>(std::lround(std::clamp(depth, 0.0f, 1.0f) * 255.0f));
+    }
+    return strip;
+}
+
+PixelRect BarStrip(unsigned dpi) {
+    const float s = DesignScale(dpi);
+    const int left = static_cast<int>(std::floor(kTrackLeft * s)) - 1;
+    const int top = static_cast<int>(std::floor(kBarTop * s)) - 1;
+    const int right = static_cast<int>(std::ceil(kTrackRight * s)) + 1;
+    const int bottom = static_cast<int>(std::ceil((kBarTop + kBarHeight) * s)) + 1;
+    return {left, top, right - left, bottom - top};
+}
+
 Segment ProgressSegment(int progress, float phase) {
     float start = kTrackLeft;
     float width = 0.0f;

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "ui/video_frame.h"
+
 namespace tavro::ui {
 
 // The page is laid out in a fixed design space that the window scales to its DPI.
@@ -13,10 +15,17 @@ inline constexpr float kUnitsToDip = 0.8717949f;
 inline constexpr int kClientWidthDip = 680;
 inline constexpr int kClientHeightDip = 497;
 
+// The media rectangle (0, 0, 780, 480) and the fade over its bottom, in design units.
+inline constexpr float kMediaWidth = 780.0f;
+inline constexpr float kMediaHeight = 480.0f;
+inline constexpr float kFadeTop = 400.0f;
+
 // Progress bar geometry in design units.
 inline constexpr float kTrackLeft = 36.0f;
 inline constexpr float kTrackWidth = 708.0f;
 inline constexpr float kTrackRight = kTrackLeft + kTrackWidth;
+inline constexpr float kBarTop = 500.0f;
+inline constexpr float kBarHeight = 8.0f;
 
 // Device pixels per design unit at a DPI: dpi / 96 x 680 / 780.
 float DesignScale(unsigned dpi);
@@ -35,6 +44,16 @@ struct PixelRect {
 // The Retry button's client rectangle at a DPI: the design rectangle 624, 519, 120 x 36,
 // each value scaled and rounded to the nearest pixel, halves away from zero.
 PixelRect RetryButtonRect(unsigned dpi);
+
+// What each video frame is scaled to at a DPI: the whole device rows from the top that the
+// media rectangle reaches, across the client's width, with the frame spanning the media
+// rectangle and the page's fade (transparent white at 400 units to white at 480, then the
+// white below) blended into its rows, so that painting a frame is a copy.
+FrameTarget MediaStrip(unsigned dpi);
+
+// The device pixels that the progress segment can touch at a DPI, with a pixel to spare for
+// anti-aliasing: what a step of the sweep repaints.
+PixelRect BarStrip(unsigned dpi);
 
 // The filled part of the progress track, in design units; empty when right <= left.
 struct Segment {

@@ -10,7 +10,7 @@ std::vector<PageItem> PageItems(const PageState& page, const std::wstring& retry
     std::vector<PageItem> items;
     items.push_back({PageItemKind::Status, page.status, L"", 36, 521, StatusWidth(page.failureShown), 48});
     if (!page.failureShown) {
-        items.push_back({PageItemKind::Progress, L"", ProgressValue(page), kTrackLeft, 500, kTrackWidth, 8});
+        items.push_back({PageItemKind::Progress, L"", ProgressValue(page), kTrackLeft, kBarTop, kTrackWidth, kBarHeight});
     }
     if (!page.detail.empty()) items.push_back({PageItemKind::Detail, page.detail, L"", 36, 546, 590, 18});
     if (page.failureShown) items.push_back({PageItemKind::Retry, retryText, L"", 624, 519, 120, 36});

@@ -2,15 +2,63 @@
 
 #include <windows.h>
 
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "platform/win_handles.h"
+#include "ui/page_layers.h"
 #include "ui/page_model.h"
 #include "ui/page_style.h"
 
 namespace tavro::ui {
 
-// The WM_PAINT handler: the whole page drawn off-screen with GDI+ and copied in one blit.
-void PaintWindow(HWND window, const PageState& page, const PagePalette& palette);
+// A top-down 32-bit picture selected into a memory context of its own: GDI and GDI+ draw
+// into it, the painter reads and writes its rows directly.
+class DibPicture {
+public:
+    // Empty (false) when the context or the picture cannot be made.
+    DibPicture(HDC reference, int width, int height);
+    ~DibPicture();
+    DibPicture(const DibPicture&) = delete;
+    DibPicture& operator=(const DibPicture&) = delete;
 
-// Draws the whole page into `dc`, whose bitmap covers the client area at `dpi`.
+    explicit operator bool() const { return bits_ != nullptr; }
+    HDC dc() const { return dc_.get(); }
+    std::uint8_t* Row(int y) const { return bits_ + Pitch() * static_cast<std::size_t>(y); }
+    std::size_t Pitch() const { return static_cast<std::size_t>(width_) * 4; }
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+
+private:
+    UniqueHandle<detail::ClosedBy<HDC, &DeleteDC>> dc_;
+    UniqueHandle<detail::ClosedBy<HBITMAP, &DeleteObject>> bitmap_;
+    HGDIOBJ previous_ = nullptr;
+    std::uint8_t* bits_ = nullptr;
+    int width_ = 0;
+    int height_ = 0;
+};
+
+// The page between paints: a layer of everything that changes only with the page, drawn
+// again only when its PageLayer changes, and a back buffer in which each paint lays the
+// video's frame and the progress segment over the layer before one blit. A frame or a step
+// of the sweep so costs copies of the rows it touches. User-interface thread only.
+class PageCanvas {
+public:
+    // The WM_PAINT handler: repaints the update rectangle.
+    void Paint(HWND window, const PageState& page, const PagePalette& palette);
+    // Frees the pictures; the next paint makes them again.
+    void Release();
+
+private:
+    std::unique_ptr<DibPicture> layer_;
+    std::unique_ptr<DibPicture> back_;
+    std::optional<PageLayer> drawn_;
+};
+
+// Draws the whole page, with the slides where the video would be, into `dc`, whose bitmap
+// covers the client area at `dpi`.
 void PaintPage(HDC dc, unsigned dpi, const PageState& page, const PagePalette& palette);
 
 // The WM_DRAWITEM handler of the owner-drawn Retry button.

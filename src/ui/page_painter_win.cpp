@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <cwchar>
 
 #include "platform/win_handles.h"
@@ -27,10 +28,8 @@ using UniquePen = UniqueHandle<detail::ClosedBy<GpPen*, &GdipDeletePen>>;
 using UniqueFont = UniqueHandle<detail::ClosedBy<GpFont*, &GdipDeleteFont>>;
 using UniqueFontFamily = UniqueHandle<detail::ClosedBy<GpFontFamily*, &GdipDeleteFontFamily>>;
 using UniqueStringFormat = UniqueHandle<detail::ClosedBy<GpStringFormat*, &GdipDeleteStringFormat>>;
-using UniqueMemoryDc = UniqueHandle<detail::ClosedBy<HDC, &DeleteDC>>;
-using UniqueBitmapObject = UniqueHandle<detail::ClosedBy<HBITMAP, &DeleteObject>>;
+using UniqueBrush = UniqueHandle<detail::ClosedBy<HBRUSH, &DeleteObject>>;
 
-constexpr ARGB kClearWhite = 0x00FFFFFF;
 constexpr ARGB kWhite = 0xFFFFFFFF;
 constexpr ARGB kShadow = 0x026E4DE8;
 
@@ -178,33 +177,27 @@ void PaintSlide(Painter& painter, int index) {
     }
 }
 
-void PaintPageContent(Painter& painter, const PageState& page) {
+// Everything but the video's frame and the progress segment: the page's cached layer. With
+// `video` the frame covers the media rectangle and carries the fade itself.
+void PaintLayer(Painter& painter, const PageState& page, bool video) {
     const PagePalette& palette = painter.palette;
     const UniqueLineGradient background = CreateGradient(painter, PointF(0, 0), PointF(0, kDesignHeight),
                                                          palette.backgroundTop, palette.backgroundBottom);
     FillRect(painter, background.get(), RectF(0, 0, kDesignWidth, kDesignHeight));
 
-    if (palette.pictures && DrawVideoFrame(painter.graphics, RectF(0, 0, 780, 480))) {
-        const UniqueLineGradient fade = CreateGradient(painter, PointF(0, 400), PointF(0, 480), kClearWhite, kWhite);
-        FillRect(painter, fade.get(), RectF(0, 400, 780, 80));
+    if (video) {
         GpSolidFill* white = nullptr;
         painter.Check(GdipCreateSolidFill(kWhite, &white));
         const UniqueSolidFill whiteOwner(white);
-        FillRect(painter, white, RectF(0, 480, 780, 90));
+        FillRect(painter, white, RectF(0, kMediaHeight, kDesignWidth, kDesignHeight - kMediaHeight));
     } else {
         PaintSlide(painter, page.slideIndex);
     }
 
     if (!page.failureShown) {
-        const RectF track(kTrackLeft, 500, kTrackWidth, 8);
+        const RectF track(kTrackLeft, kBarTop, kTrackWidth, kBarHeight);
         FillRoundedRect(painter, track, 4, palette.trackFill);
         OutlineRoundedRect(painter, track, 4, palette.trackOutline, 1.5f);
-        const Segment segment = ProgressSegment(page.progress, page.sweepPhase);
-        if (segment.Visible()) {
-            const UniqueLineGradient bar = CreateGradient(painter, PointF(segment.left, 0), PointF(segment.right, 0),
-                                                          palette.barLeft, palette.barRight);
-            FillRoundedRectWith(painter, RectF(segment.left, 500, segment.right - segment.left, 8), 4, bar.get());
-        }
     }
 
     DrawPageText(painter, page.status.c_str(), RectF(36, 521, StatusWidth(page.failureShown), 48), 16, palette.title,
@@ -219,20 +212,44 @@ void PaintPageContent(Painter& painter, const PageState& page) {
     }
 }
 
-// Puts the original object back into the device context before either is deleted.
-class SelectionScope {
-public:
-    SelectionScope(HDC dc, HGDIOBJ object) : dc_(dc), previous_(SelectObject(dc, object)) {}
-    ~SelectionScope() {
-        if (previous_ != nullptr) SelectObject(dc_, previous_);
-    }
-    SelectionScope(const SelectionScope&) = delete;
-    SelectionScope& operator=(const SelectionScope&) = delete;
+// The filled part of the bar, over the track that the layer holds.
+void PaintSegment(Painter& painter, const PageState& page) {
+    if (page.failureShown) return;
+    const Segment segment = ProgressSegment(page.progress, page.sweepPhase);
+    if (!segment.Visible()) return;
+    const UniqueLineGradient bar = CreateGradient(painter, PointF(segment.left, 0), PointF(segment.right, 0),
+                                                  painter.palette.barLeft, painter.palette.barRight);
+    FillRoundedRectWith(painter, RectF(segment.left, kBarTop, segment.right - segment.left, kBarHeight), 4, bar.get());
+}
 
-private:
-    HDC dc_;
-    HGDIOBJ previous_;
-};
+// The whole picture selected into `dc` in the page's bottom colour, before the page is drawn:
+// the page stops a fraction of a pixel short of the client's bottom edge (745.38 of 746 rows
+// at 144 DPI), and no pixel may be left to what the picture held before.
+void FillPicture(HDC dc, std::uint32_t argb) {
+    RECT box{};
+    if (GetClipBox(dc, &box) == ERROR) return;
+    const UniqueBrush brush(CreateSolidBrush(RGB((argb >> 16) & 0xFF, (argb >> 8) & 0xFF, argb & 0xFF)));
+    if (brush) ::FillRect(dc, &box, brush.get());
+}
+
+// A graphics object on `dc` set up for the page at `dpi`, drawing only inside `clip`
+// (device pixels) when one is given.
+UniqueGraphics CreatePageGraphics(HDC dc, unsigned dpi, const RECT* clip) {
+    GpGraphics* graphics = nullptr;
+    if (GdipCreateFromHDC(dc, &graphics) != Ok) return UniqueGraphics();
+    UniqueGraphics owner(graphics);
+    GdipSetSmoothingMode(graphics, SmoothingModeAntiAlias);
+    GdipSetPixelOffsetMode(graphics, PixelOffsetModeHighQuality);
+    GdipSetTextRenderingHint(graphics, TextRenderingHintClearTypeGridFit);
+    // Set before the scale: a clip is taken in the world units of the moment.
+    if (clip != nullptr) {
+        GdipSetClipRectI(graphics, clip->left, clip->top, clip->right - clip->left, clip->bottom - clip->top,
+                         CombineModeReplace);
+    }
+    const REAL s = DesignScale(dpi);
+    GdipScaleWorldTransform(graphics, s, s, MatrixOrderPrepend);
+    return owner;
+}
 
 class PaintScope {
 public:
@@ -241,6 +258,7 @@ public:
     PaintScope(const PaintScope&) = delete;
     PaintScope& operator=(const PaintScope&) = delete;
     HDC dc() const { return dc_; }
+    const RECT& Update() const { return paint_.rcPaint; }
 
 private:
     HWND window_;
@@ -250,33 +268,105 @@ private:
 
 }  // namespace
 
-void PaintPage(HDC dc, unsigned dpi, const PageState& page, const PagePalette& palette) {
-    GpGraphics* graphics = nullptr;
-    if (GdipCreateFromHDC(dc, &graphics) != Ok) return;
-    const UniqueGraphics graphicsOwner(graphics);
-    Painter painter{graphics, palette};
-    painter.Check(GdipSetSmoothingMode(graphics, SmoothingModeAntiAlias));
-    painter.Check(GdipSetPixelOffsetMode(graphics, PixelOffsetModeHighQuality));
-    painter.Check(GdipSetTextRenderingHint(graphics, TextRenderingHintClearTypeGridFit));
-    const REAL s = DesignScale(dpi);
-    painter.Check(GdipScaleWorldTransform(graphics, s, s, MatrixOrderPrepend));
-    PaintPageContent(painter, page);
+DibPicture::DibPicture(HDC reference, int width, int height) : dc_(CreateCompatibleDC(reference)) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;  // top-down rows
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    bitmap_.reset(CreateDIBSection(reference, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!dc_ || !bitmap_ || bits == nullptr) return;
+    previous_ = SelectObject(dc_.get(), bitmap_.get());
+    if (previous_ == nullptr) return;
+    bits_ = static_cast<std::uint8_t*>(bits);
+    width_ = width;
+    height_ = height;
 }
 
-void PaintWindow(HWND window, const PageState& page, const PagePalette& palette) {
+DibPicture::~DibPicture() {
+    // A bitmap still selected into a context cannot be deleted.
+    if (previous_ != nullptr) SelectObject(dc_.get(), previous_);
+}
+
+void PageCanvas::Release() {
+    layer_.reset();
+    back_.reset();
+    drawn_.reset();
+}
+
+void PageCanvas::Paint(HWND window, const PageState& page, const PagePalette& palette) {
     const PaintScope paint(window);
     if (paint.dc() == nullptr) return;
     RECT client{};
     GetClientRect(window, &client);
     const int width = std::max<int>(client.right - client.left, 1);
     const int height = std::max<int>(client.bottom - client.top, 1);
+    if (!layer_ || layer_->Width() != width || layer_->Height() != height) {
+        Release();
+        layer_ = std::make_unique<DibPicture>(paint.dc(), width, height);
+        back_ = std::make_unique<DibPicture>(paint.dc(), width, height);
+        if (!*layer_ || !*back_) {
+            Release();
+            return;
+        }
+    }
 
-    const UniqueMemoryDc memory(CreateCompatibleDC(paint.dc()));
-    const UniqueBitmapObject bitmap(CreateCompatibleBitmap(paint.dc(), width, height));
-    if (!memory || !bitmap) return;
-    const SelectionScope selection(memory.get(), bitmap.get());
-    PaintPage(memory.get(), GetDpiForWindow(window), page, palette);
-    BitBlt(paint.dc(), 0, 0, width, height, memory.get(), 0, 0, SRCCOPY);
+    const unsigned dpi = GetDpiForWindow(window);
+    const bool video = palette.pictures && HasVideoFrame();
+    PageLayer wanted = LayerOf(page, palette, video, dpi);
+    RECT update = paint.Update();
+    if (drawn_ != wanted) {
+        FillPicture(layer_->dc(), palette.backgroundBottom);
+        if (const UniqueGraphics graphics = CreatePageGraphics(layer_->dc(), dpi, nullptr)) {
+            Painter painter{graphics.get(), palette};
+            PaintLayer(painter, page, video);
+        }
+        drawn_ = std::move(wanted);
+        // The whole page changes with its layer, not just the part this paint was asked for.
+        if (!EqualRect(&update, &client)) InvalidateRect(window, nullptr, FALSE);
+    }
+    IntersectRect(&update, &update, &client);
+    if (IsRectEmpty(&update)) return;
+
+    // The frame's rows go straight to the window; the layer's below them through the back
+    // buffer, which is written directly: nothing of GDI's may be pending there.
+    const auto top = static_cast<std::uint32_t>(update.top);
+    const auto bottom = static_cast<std::uint32_t>(update.bottom);
+    std::uint32_t layerTop = top;
+    if (video) {
+        const std::uint32_t frameRows = std::min(MediaStrip(dpi).height, bottom);
+        if (top >= frameRows || DrawVideoRows(paint.dc(), top, frameRows)) layerTop = std::max(top, frameRows);
+    }
+    if (layerTop >= bottom) return;
+    GdiFlush();
+    for (std::uint32_t row = layerTop; row < bottom; ++row) {
+        std::memcpy(back_->Row(static_cast<int>(row)), layer_->Row(static_cast<int>(row)), back_->Pitch());
+    }
+    update.top = static_cast<LONG>(layerTop);
+
+    const PixelRect bar = BarStrip(dpi);
+    RECT barRect{bar.x, bar.y, bar.x + bar.width, bar.y + bar.height};
+    RECT segmentClip{};
+    if (IntersectRect(&segmentClip, &barRect, &update)) {
+        if (const UniqueGraphics graphics = CreatePageGraphics(back_->dc(), dpi, &segmentClip)) {
+            Painter painter{graphics.get(), palette};
+            PaintSegment(painter, page);
+        }
+    }
+    BitBlt(paint.dc(), update.left, update.top, update.right - update.left, update.bottom - update.top, back_->dc(),
+           update.left, update.top, SRCCOPY);
+}
+
+void PaintPage(HDC dc, unsigned dpi, const PageState& page, const PagePalette& palette) {
+    FillPicture(dc, palette.backgroundBottom);
+    const UniqueGraphics graphics = CreatePageGraphics(dc, dpi, nullptr);
+    if (!graphics) return;
+    Painter painter{graphics.get(), palette};
+    PaintLayer(painter, page, false);
+    PaintSegment(painter, page);
 }
 
 void DrawRetryButton(const DRAWITEMSTRUCT& item, const PagePalette& palette) {

@@ -42,6 +42,7 @@ struct PagePalette {
     std::uint32_t buttonTextPressed;
     std::uint32_t buttonTextDisabled;
     bool pictures;  // the clip, the slide images and their shadow
+    friend bool operator==(const PagePalette&, const PagePalette&) = default;
 };
 
 // The designed colours, or in high contrast the user's system colours: no gradient (both

@@ -6,27 +6,62 @@
 
 namespace tavro {
 
-// A published video frame is top-down rows of width x 4 bytes: blue, green, red, unused
-// (the 32-bit RGB layout that GDI+ draws as PixelFormat32bppRGB).
+// A published video frame is top-down rows of width x 4 bytes: blue, green, red, 255
+// (the 32-bit layout that a top-down DIB and GDI+'s PixelFormat32bppRGB both take).
 inline constexpr std::uint32_t kFrameBytesPerPixel = 4;
 
 // Frame sizes beyond this are refused rather than allocated: they come from the media type
 // of an untrusted-looking clip, not from the shipped ones.
 inline constexpr std::uint32_t kMaxFrameSide = 8192;
 
-// Copies one RGB32 frame of `length` bytes into `out` as top-down rows. `typeStride` is the
-// media type's stride (negative: bottom-up); when `length` divides into `height` rows of at
-// least width x 4 bytes, that row length wins, since decoders pad rows without saying so.
-// False when the buffer is too small for the frame.
-bool CopyRgb32Frame(const std::uint8_t* data, std::size_t length, std::uint32_t width,
-                    std::uint32_t height, std::int32_t typeStride, std::vector<std::uint8_t>& out);
+// The picture that a decoded frame is scaled into: `width` x `height` pixels, of which the
+// clip's whole frame spans `imageWidth` x `imageHeight` from the top-left corner (a last
+// row or column that reaches past it repeats the frame's edge). `white` is empty or holds,
+// for each row, how much white lies over it: 0 none, 255 all.
+struct FrameTarget {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    float imageWidth = 0.0f;
+    float imageHeight = 0.0f;
+    std::vector<std::uint8_t> white;
+    friend bool operator==(const FrameTarget&, const FrameTarget&) = default;
+};
 
-// Converts one NV12 frame (a luma plane, then a half-height plane of interleaved U and V,
-// both with the same padded row length) into top-down 32-bit RGB rows in `out`, with the
-// BT.709 studio-range matrix of HD video. The row length is taken from the buffer itself:
-// `length` / (height + ceil(height / 2)), which must divide exactly and hold the width.
-// False when the buffer does not have that shape.
-bool ConvertNv12Frame(const std::uint8_t* data, std::size_t length, std::uint32_t width,
-                      std::uint32_t height, std::vector<std::uint8_t>& out);
+// The frame at its own size with nothing over it.
+FrameTarget NaturalSize(std::uint32_t width, std::uint32_t height);
+
+enum class FrameLayout {
+    // Rows of width x 4 bytes, `stride` apart; a negative stride means bottom-up rows.
+    Rgb32,
+    // A luma plane, then a half-height plane of interleaved U and V, both with the same
+    // padded row length, which is taken from the buffer itself:
+    // length / (height + ceil(height / 2)) must divide exactly and hold the width.
+    Nv12,
+    // A luma plane, then half-width, half-height U and V planes. Rows are padded as Windows
+    // pads them (chroma rows half as long as luma rows, found as for NV12) or else each to
+    // a multiple of 4 bytes, as GStreamer pads them under Wine.
+    I420,
+};
+
+// One frame as the decoder hands it over.
+struct DecodedFrame {
+    FrameLayout layout = FrameLayout::Rgb32;
+    const std::uint8_t* data = nullptr;
+    std::size_t length = 0;
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    // Rgb32: the media type's stride. When `length` divides into `height` rows of at least
+    // width x 4 bytes, that row length wins (decoders pad rows without saying so), in the
+    // direction the type announced.
+    std::int32_t stride = 0;
+};
+
+// Scales `frame` into `out` as target.width x target.height top-down rows of the published
+// layout: bilinear, with pixel centres at +0.5 in both pictures, so that the same size
+// copies exactly and half the size averages each 2 x 2 block; NV12 and I420 are converted
+// with the BT.709 studio-range matrix of HD video, their chroma taken as a half-size
+// picture centred on each 2 x 2 block of luma. Then each row's white is blended over it. False when the
+// buffer does not hold one whole frame of its shape or either size is unusable.
+bool ScaleFrame(const DecodedFrame& frame, const FrameTarget& target, std::vector<std::uint8_t>& out);
 
 }  // namespace tavro

@@ -11,6 +11,9 @@
 #include <utility>
 #include <vector>
 
+#include "ui/page_layout.h"
+#include "ui/page_painter.h"
+
 namespace tavro {
 namespace {
 
@@ -33,7 +36,7 @@ int Difference(std::uint32_t a, std::uint32_t b) {
     return most;
 }
 
-// What DrawVideoFrame paints into a clip-sized picture: the one way these tests look.
+// What DrawVideoRows paints into a clip-sized picture: the one way these tests look.
 struct Capture {
     bool drawn = false;
     std::vector<std::uint32_t> pixels = std::vector<std::uint32_t>(std::size_t(kWidth) * kHeight);
@@ -75,17 +78,14 @@ struct Capture {
 };
 
 Capture CaptureFrame() {
-    using namespace Gdiplus::DllExports;
     Capture capture;
-    Gdiplus::GpBitmap* bitmap = nullptr;
-    Gdiplus::GpGraphics* graphics = nullptr;
-    GdipCreateBitmapFromScan0(kWidth, kHeight, kWidth * 4, PixelFormat32bppRGB,
-                              reinterpret_cast<BYTE*>(capture.pixels.data()), &bitmap);
-    EXPECT_EQ(GdipGetImageGraphicsContext(bitmap, &graphics), Gdiplus::Ok);
-    GdipSetPageUnit(graphics, Gdiplus::UnitPixel);
-    capture.drawn = DrawVideoFrame(graphics, Gdiplus::RectF(0, 0, kWidth, kHeight));
-    GdipDeleteGraphics(graphics);
-    GdipDisposeImage(bitmap);
+    const HDC screen = GetDC(nullptr);
+    const ui::DibPicture picture(screen, kWidth, kHeight);
+    ReleaseDC(nullptr, screen);
+    EXPECT_TRUE(picture);
+    capture.drawn = DrawVideoRows(picture.dc(), 0, kHeight);
+    GdiFlush();
+    for (int y = 0; y < kHeight; ++y) std::memcpy(&capture.pixels[std::size_t(y) * kWidth], picture.Row(y), kWidth * 4);
     return capture;
 }
 
@@ -222,6 +222,36 @@ TEST(MediaSlides, AllThreeSlidesOrNothing) {
     FreeLibrary(twoSlides);
     EXPECT_TRUE(InitializeMedia(Self())) << "and can be tried again";
     CloseMedia();
+}
+
+// The window's strip: frames come scaled to it and faded into white at the bottom, and the
+// frame that a stopped decoder leaves is scaled again when the window's DPI changes.
+TEST_F(Media, FramesComeScaledToTheStripAndAgainForANewDpi) {
+    // The short clip's language badge, purple, around 1008, 60 of its 1170 x 720 pixels.
+    constexpr int kBadgeX = 1008, kBadgeY = 60;
+    constexpr std::uint32_t kBadge = 0x6E4DE8;
+    SetVideoTarget(ui::MediaStrip(144));
+    ASSERT_TRUE(StartVideo(Self(), nullptr, kTruncatedClip));
+    std::this_thread::sleep_for(3s);  // past the clip's end: its last frame stays
+    for (auto [dpi, width, rows] : {std::tuple{144, 1020, 628}, std::tuple{96, 680, 419}}) {
+        SCOPED_TRACE(dpi);
+        SetVideoTarget(ui::MediaStrip(dpi));
+        const HDC screen = GetDC(nullptr);
+        const ui::DibPicture picture(screen, 1400, 900);  // all zero: black where nothing is drawn
+        ReleaseDC(nullptr, screen);
+        ASSERT_TRUE(picture);
+        EXPECT_TRUE(DrawVideoRows(picture.dc(), 0, 900));
+        GdiFlush();
+        const auto at = [&](int x, int y) {
+            std::uint32_t pixel;
+            std::memcpy(&pixel, picture.Row(y) + 4 * x, 4);
+            return pixel & 0xFFFFFF;
+        };
+        EXPECT_TRUE(Near(at(kBadgeX * width / kWidth, kBadgeY * width / kWidth), kBadge, 24));
+        EXPECT_EQ(at(width / 2, rows - 1), 0xFFFFFFu) << "white at the bottom";
+        EXPECT_EQ(at(width / 2, rows), 0u) << "nothing below the strip";
+        EXPECT_EQ(at(width, 0), 0u) << "nor right of it";
+    }
 }
 
 // Run with Media Foundation's DLLs disabled, as on Windows N editions.

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 namespace tavro::ui {
 namespace {
 
@@ -86,6 +88,43 @@ TEST(PageLayout, ClientAndButtonAtEachDpi) {
         const PixelRect button = RetryButtonRect(c.dpi);
         EXPECT_EQ(button, c.button) << c.dpi << ": " << button.x << "," << button.y << " " << button.width << "x"
                                     << button.height;
+    }
+}
+
+TEST(PageLayout, MediaStripAndBarStripAtEachDpi) {
+    const struct {
+        unsigned dpi;
+        std::uint32_t width, rows;  // 480 units are 418.46, 627.69 and 836.92 pixels
+        std::uint32_t clearRows;    // rows whose centre lies above the fade's top at 400 units
+    } cases[] = {{96, 680, 419, 349}, {144, 1020, 628, 523}, {192, 1360, 837, 697}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.dpi);
+        const float s = DesignScale(c.dpi);
+        const FrameTarget strip = MediaStrip(c.dpi);
+        EXPECT_EQ(strip.width, c.width);
+        EXPECT_EQ(strip.height, c.rows);
+        EXPECT_NEAR(strip.imageWidth, 780 * s, 1e-3);
+        EXPECT_NEAR(strip.imageHeight, 480 * s, 1e-3);
+        ASSERT_EQ(strip.white.size(), c.rows);
+        // Clear down to the fade, then whiter row by row: half white at 440 units, all but
+        // white on the bottom row (its centre may lie a hair above 480 units).
+        for (std::uint32_t row = 0; row < c.rows; ++row) {
+            if (row < c.clearRows) {
+                EXPECT_EQ(strip.white[row], 0) << row;
+            }
+            if (row > 0) {
+                EXPECT_GE(strip.white[row], strip.white[row - 1]) << row;
+            }
+        }
+        EXPECT_NEAR(strip.white[static_cast<std::size_t>(440 * s)], 128, 4);
+        EXPECT_GE(strip.white.back(), 254);
+
+        // The segment's extent (36..744 x 500..508 units) with one pixel to spare, no more.
+        const PixelRect bar = BarStrip(c.dpi);
+        EXPECT_TRUE(bar.x <= 36 * s - 1 && bar.x > 36 * s - 2.01f) << bar.x;
+        EXPECT_TRUE(bar.y <= 500 * s - 1 && bar.y > 500 * s - 2.01f) << bar.y;
+        EXPECT_TRUE(bar.x + bar.width >= 744 * s + 1 && bar.x + bar.width < 744 * s + 2.01f) << bar.width;
+        EXPECT_TRUE(bar.y + bar.height >= 508 * s + 1 && bar.y + bar.height < 508 * s + 2.01f) << bar.height;
     }
 }
 

@@ -4,12 +4,14 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <tuple>
 #include <vector>
 
 namespace tavro {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+constexpr std::uint8_t kPadding = 0xEE;  // row padding, which must never show
 
 // BT.709 studio-range colour bars at 100 %, and the 32-bit RGB they stand for.
 struct Bar {
@@ -21,71 +23,174 @@ const Bar kRed{63, 102, 240, 0, 0, 255}, kBlue{32, 240, 118, 255, 0, 0};
 const Bar kGreen{173, 42, 26, 0, 255, 0}, kGrey{126, 128, 128, 128, 128, 128};
 const Bar kBelowRange{0, 128, 128, 0, 0, 0}, kAboveRange{255, 128, 128, 255, 255, 255};
 
-// A 4-pixel-wide NV12 frame: the left two columns one bar, the right two another; rows
-// padded to `pitch` with bytes that must never show.
-Bytes Nv12(const Bar& left, const Bar& right, std::size_t pitch, std::size_t height) {
-    const std::size_t chromaRows = (height + 1) / 2;
-    Bytes data(pitch * (height + chromaRows), 0xEE);
-    for (std::size_t row = 0; row < height; ++row) {
-        data[pitch * row] = data[pitch * row + 1] = left.y;
-        data[pitch * row + 2] = data[pitch * row + 3] = right.y;
+// How a decoder lays out a YUV frame: its layout and row lengths of luma and chroma.
+struct Shape {
+    const char* name;
+    FrameLayout layout;
+    std::uint32_t width, height;
+    std::size_t pitch, chromaPitch;
+};
+const Shape kShapes[] = {
+    {"NV12", FrameLayout::Nv12, 6, 3, 8, 8},
+    {"I420 as Windows pads it", FrameLayout::I420, 10, 3, 16, 8},
+    {"I420 as GStreamer pads it", FrameLayout::I420, 10, 3, 12, 8},
+};
+
+// A YUV frame of `shape` whose luma is `luma(x, y)` and whose chroma is U and V everywhere.
+template <class Luma>
+Bytes Yuv(const Shape& shape, Luma luma, std::uint8_t u, std::uint8_t v) {
+    const std::size_t chromaHeight = (shape.height + 1) / 2, chromaWidth = (shape.width + 1) / 2;
+    const bool nv12 = shape.layout == FrameLayout::Nv12;
+    Bytes data(shape.pitch * shape.height + shape.chromaPitch * chromaHeight * (nv12 ? 1 : 2), kPadding);
+    for (std::size_t y = 0; y < shape.height; ++y) {
+        for (std::size_t x = 0; x < shape.width; ++x) data[shape.pitch * y + x] = luma(x, y);
     }
-    for (std::size_t row = 0; row < chromaRows; ++row) {
-        std::uint8_t* c = &data[pitch * (height + row)];
-        c[0] = left.u, c[1] = left.v, c[2] = right.u, c[3] = right.v;
+    std::uint8_t* chroma = data.data() + shape.pitch * shape.height;
+    for (std::size_t y = 0; y < chromaHeight; ++y) {
+        for (std::size_t x = 0; x < chromaWidth; ++x) {
+            if (nv12) {
+                chroma[shape.chromaPitch * y + 2 * x] = u, chroma[shape.chromaPitch * y + 2 * x + 1] = v;
+            } else {
+                chroma[shape.chromaPitch * y + x] = u;
+                chroma[shape.chromaPitch * (chromaHeight + y) + x] = v;
+            }
+        }
     }
     return data;
 }
 
-TEST(VideoFrame, ConvertsNv12BarsWithPaddedRowsToTopDownRgb) {
-    const std::pair<Bar, Bar> pairs[] = {
-        {kBlack, kWhite}, {kRed, kBlue}, {kGreen, kGrey}, {kBelowRange, kAboveRange}};
-    for (const auto& [left, right] : pairs) {
-        for (std::size_t pitch : {4u, 6u, 16u}) {
-            for (std::size_t height : {2u, 3u}) {
-                const Bytes data = Nv12(left, right, pitch, height);
+FrameTarget Target(std::uint32_t width, std::uint32_t height, float imageWidth, float imageHeight) {
+    return {width, height, imageWidth, imageHeight, {}};
+}
+
+// Each pixel blue, green, red, 255 within `tolerance` of the expected colour.
+void ExpectPixels(const Bytes& out, const FrameTarget& target, auto expected, int tolerance) {
+    ASSERT_EQ(out.size(), std::size_t{target.width} * target.height * 4);
+    for (std::uint32_t i = 0; i < target.width * target.height; ++i) {
+        const std::uint8_t* p = &out[i * 4];
+        const auto [b, g, r] = expected(i % target.width, i / target.width);
+        EXPECT_TRUE(std::abs(p[0] - b) <= tolerance && std::abs(p[1] - g) <= tolerance &&
+                    std::abs(p[2] - r) <= tolerance && p[3] == 255)
+            << "pixel " << i % target.width << "," << i / target.width << ": " << int(p[0]) << " " << int(p[1]) << " "
+            << int(p[2]) << " " << int(p[3]) << ", not " << b << " " << g << " " << r;
+    }
+}
+
+TEST(FrameScaler, FlatYuvFramesKeepTheirColourAtEverySizeAndNoPaddingShows) {
+    for (const Shape& shape : kShapes) {
+        for (const Bar& bar : {kBlack, kWhite, kRed, kBlue, kGreen, kGrey, kBelowRange, kAboveRange}) {
+            const Bytes data = Yuv(shape, [&](std::size_t, std::size_t) { return bar.y; }, bar.u, bar.v);
+            const DecodedFrame frame{shape.layout, data.data(), data.size(), shape.width, shape.height, 0};
+            const float w = static_cast<float>(shape.width), h = static_cast<float>(shape.height);
+            // Its own size, half, one and a half times, and a last row and column past the picture.
+            for (const FrameTarget& target : {NaturalSize(shape.width, shape.height), Target(5, 2, w / 2, h / 2),
+                                              Target(15, 5, w * 1.5f, h * 1.5f), Target(7, 3, 6.5f, 2.5f)}) {
+                SCOPED_TRACE(testing::Message() << shape.name << " Y " << int(bar.y) << " into " << target.width << "x"
+                                                << target.height);
                 Bytes out;
-                ASSERT_TRUE(ConvertNv12Frame(data.data(), data.size(), 4, height, out));
-                ASSERT_EQ(out.size(), 16 * height);
-                for (std::size_t i = 0; i < 4 * height; ++i) {
-                    const Bar& bar = i % 4 < 2 ? left : right;
-                    const std::uint8_t* p = &out[i * 4];
-                    EXPECT_TRUE(std::abs(p[0] - bar.b) <= 2 && std::abs(p[1] - bar.g) <= 2 && std::abs(p[2] - bar.r) <= 2)
-                        << "Y " << int(bar.y) << " pitch " << pitch << " height " << height << " pixel " << i;
-                }
+                ASSERT_TRUE(ScaleFrame(frame, target, out));
+                ExpectPixels(out, target, [&](std::uint32_t, std::uint32_t) { return std::tuple{bar.b, bar.g, bar.r}; },
+                             2);
             }
         }
     }
 }
 
-TEST(VideoFrame, RefusesBuffersThatAreNotOneWholeFrame) {
-    const Bytes nv12 = Nv12(kBlack, kBlack, 6, 2);
-    const Bytes rgb(2 * 8, 0);
-    Bytes out;
-    EXPECT_FALSE(ConvertNv12Frame(nv12.data(), nv12.size() - 1, 4, 2, out)) << "not a whole number of rows";
-    EXPECT_FALSE(ConvertNv12Frame(nv12.data(), nv12.size(), 8, 2, out)) << "rows narrower than the width";
-    EXPECT_FALSE(ConvertNv12Frame(nv12.data(), nv12.size(), 0, 2, out)) << "no width";
-    EXPECT_FALSE(ConvertNv12Frame(nv12.data(), 0, 4, 2, out)) << "empty";
-    EXPECT_FALSE(ConvertNv12Frame(nv12.data(), nv12.size(), kMaxFrameSide + 1, 2, out)) << "absurd width";
-    EXPECT_FALSE(CopyRgb32Frame(rgb.data(), rgb.size() - 4, 2, 2, 8, out)) << "too small";
-    EXPECT_FALSE(CopyRgb32Frame(rgb.data(), rgb.size(), 3, 2, 8, out)) << "rows narrower than the width";
+TEST(FrameScaler, HalfSizeAveragesEachBlockOfLuma) {
+    for (Shape shape : kShapes) {
+        SCOPED_TRACE(shape.name);
+        shape.height = 2;
+        // Black and white columns: every 2 x 2 block holds two of each, (16 + 235) / 2 = 125.5.
+        const Bytes data = Yuv(shape, [](std::size_t x, std::size_t) { return x % 2 ? 235 : 16; }, 128, 128);
+        const DecodedFrame frame{shape.layout, data.data(), data.size(), shape.width, 2, 0};
+        const FrameTarget target = Target(shape.width / 2, 1, shape.width / 2.0f, 1.0f);
+        Bytes out;
+        ASSERT_TRUE(ScaleFrame(frame, target, out));
+        ExpectPixels(out, target, [](std::uint32_t, std::uint32_t) { return std::tuple{128, 128, 128}; }, 1);
+    }
 }
 
-TEST(VideoFrame, CopiesRgb32RowsTopDownWhateverTheStride) {
+TEST(FrameScaler, Rgb32ExactResults) {
+    // Rows of 4-byte pixels; `pitch` bytes apart in memory, bottom row first when bottomUp.
     struct Case {
+        const char* name;
+        std::uint32_t width, height;
+        std::vector<int> values;  // one per pixel, for all three colours
         std::size_t pitch;
         bool bottomUp;
         std::int32_t typeStride;
-    } cases[] = {{8, false, 8}, {8, true, -8}, {12, false, 8}, {12, true, -8}, {12, false, 0}};
+        FrameTarget target;
+        std::vector<int> expected;
+    } cases[] = {
+        {"copy", 2, 3, {1, 2, 3, 4, 5, 6}, 8, false, 8, NaturalSize(2, 3), {1, 2, 3, 4, 5, 6}},
+        {"copy of bottom-up rows", 2, 3, {1, 2, 3, 4, 5, 6}, 8, true, -8, NaturalSize(2, 3), {1, 2, 3, 4, 5, 6}},
+        {"copy of padded rows", 2, 3, {1, 2, 3, 4, 5, 6}, 12, false, 8, NaturalSize(2, 3), {1, 2, 3, 4, 5, 6}},
+        {"padded bottom-up rows", 2, 3, {1, 2, 3, 4, 5, 6}, 12, true, -8, NaturalSize(2, 3), {1, 2, 3, 4, 5, 6}},
+        {"no stride in the type", 2, 3, {1, 2, 3, 4, 5, 6}, 12, false, 0, NaturalSize(2, 3), {1, 2, 3, 4, 5, 6}},
+        // (10 + 20 + 30 + 41) / 4 = 25.25 and (200 + 201 + 202 + 203) / 4 = 201.5, rounded.
+        {"half size averages 2 x 2", 4, 2, {10, 20, 200, 201, 30, 41, 202, 203}, 16, false, 16,
+         Target(2, 1, 2, 1), {25, 202}},
+        // Centres at -0.25, 0.25, 0.75 and 1.25 source pixels: the edges repeat.
+        {"twice the size, edges held", 2, 1, {0, 255}, 8, false, 8, Target(4, 1, 4, 1), {0, 64, 191, 255}},
+    };
     for (const Case& c : cases) {
-        // 2 x 3 pixels; every byte of row r is r + 1.
-        Bytes data(c.pitch * 3, 0xEE);
-        for (std::size_t r = 0; r < 3; ++r) {
-            for (std::size_t i = 0; i < 8; ++i) data[c.pitch * (c.bottomUp ? 2 - r : r) + i] = std::uint8_t(r + 1);
+        SCOPED_TRACE(c.name);
+        Bytes data(c.pitch * c.height, kPadding);
+        for (std::size_t i = 0; i < c.values.size(); ++i) {
+            const std::size_t row = i / c.width, column = i % c.width;
+            std::uint8_t* p = &data[c.pitch * (c.bottomUp ? c.height - 1 - row : row) + 4 * column];
+            p[0] = p[1] = p[2] = static_cast<std::uint8_t>(c.values[i]);
+            p[3] = 0;
         }
         Bytes out;
-        ASSERT_TRUE(CopyRgb32Frame(data.data(), data.size(), 2, 3, c.typeStride, out)) << c.pitch;
-        for (std::size_t i = 0; i < 24; ++i) EXPECT_EQ(out[i], i / 8 + 1) << c.pitch << c.bottomUp << " byte " << i;
+        ASSERT_TRUE(ScaleFrame({FrameLayout::Rgb32, data.data(), data.size(), c.width, c.height, c.typeStride},
+                               c.target, out));
+        ExpectPixels(out, c.target, [&](std::uint32_t x, std::uint32_t y) {
+            const int v = c.expected[y * c.target.width + x];
+            return std::tuple{v, v, v};
+        }, 0);
+    }
+}
+
+TEST(FrameScaler, WhiteIsBlendedOverEachRow) {
+    const Bytes data = {0, 100, 200, 0};  // one pixel: blue 0, green 100, red 200
+    FrameTarget target = Target(1, 3, 1, 3);
+    target.white = {0, 128, 255};
+    Bytes out;
+    ASSERT_TRUE(ScaleFrame({FrameLayout::Rgb32, data.data(), data.size(), 1, 1, 4}, target, out));
+    // c + (255 - c) x 128 / 255, rounded.
+    ExpectPixels(out, target, [](std::uint32_t, std::uint32_t y) {
+        return y == 0 ? std::tuple{0, 100, 200} : y == 1 ? std::tuple{128, 178, 228} : std::tuple{255, 255, 255};
+    }, 0);
+}
+
+TEST(FrameScaler, RefusesBuffersThatAreNotOneWholeFrameAndUnusableTargets) {
+    const Shape& nv12 = kShapes[0];
+    const Bytes yuv = Yuv(nv12, [](std::size_t, std::size_t) { return 16; }, 128, 128);
+    const Bytes rgb(2 * 8, 0);
+    const FrameTarget natural = NaturalSize(6, 3);
+    FrameTarget wrongWhite = natural;
+    wrongWhite.white = {0, 0};
+    const struct {
+        const char* name;
+        DecodedFrame frame;
+        FrameTarget target;
+    } cases[] = {
+        {"not a whole number of rows", {FrameLayout::Nv12, yuv.data(), yuv.size() - 1, 6, 3, 0}, natural},
+        {"rows narrower than the width", {FrameLayout::Nv12, yuv.data(), yuv.size(), 10, 3, 0}, natural},
+        {"no width", {FrameLayout::Nv12, yuv.data(), yuv.size(), 0, 3, 0}, natural},
+        {"empty", {FrameLayout::Nv12, yuv.data(), 0, 6, 3, 0}, natural},
+        {"absurd width", {FrameLayout::Nv12, yuv.data(), yuv.size(), kMaxFrameSide + 1, 3, 0}, natural},
+        {"I420 of neither padding", {FrameLayout::I420, yuv.data(), yuv.size() - 2, 6, 3, 0}, natural},
+        {"RGB too small", {FrameLayout::Rgb32, rgb.data(), rgb.size() - 4, 2, 2, 8}, NaturalSize(2, 2)},
+        {"RGB rows narrower than the width", {FrameLayout::Rgb32, rgb.data(), rgb.size(), 3, 2, 8}, NaturalSize(3, 2)},
+        {"no target", {FrameLayout::Nv12, yuv.data(), yuv.size(), 6, 3, 0}, FrameTarget{}},
+        {"a picture of no extent", {FrameLayout::Nv12, yuv.data(), yuv.size(), 6, 3, 0}, Target(6, 3, 0, 3)},
+        {"white for other rows", {FrameLayout::Nv12, yuv.data(), yuv.size(), 6, 3, 0}, wrongWhite},
+    };
+    for (const auto& c : cases) {
+        Bytes out;
+        EXPECT_FALSE(ScaleFrame(c.frame, c.target, out)) << c.name;
     }
 }
 

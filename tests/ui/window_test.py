@@ -19,7 +19,9 @@ BUILD, SOURCE = os.environ["TAVRO_BUILD_DIR"], os.environ["TAVRO_SOURCE_DIR"]
 STATE, ROOT = os.environ["TAVRO_CHANNEL_STATE"], os.environ["TAVRO_CHANNEL_ROOT"]
 SHOTS, PREFIX = os.path.join(BUILD, "window-shots"), os.path.join(BUILD, "wineprefix-window")
 os.environ.update(WINEPREFIX=PREFIX, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
-TRACK, BUTTON, PURPLE = (237, 237, 239), (48, 137, 240), (110, 77, 232)
+TRACK, BUTTON, PURPLE, WHITE = (237, 237, 239), (48, 137, 240), (110, 77, 232), (255, 255, 255)
+# The README's pictures of the window (scripts/readme-shots.sh copies them into docs/window).
+README = ("en-US-preview", "ja-JP-preview", "ar-SA-retry", "sweep")
 FONTS = r"HKCU\Software\Wine\Fonts\Replacements"
 COLOURS, DESKTOP = r"HKCU\Control Panel\Colors", r"HKCU\Control Panel\Desktop"
 # Byte 4 without 0x02: no client-area animation, read by a process started afterwards.
@@ -95,6 +97,12 @@ class Shot:
         end = 3 * self.width * int(400 * self.s)
         return sum(max(abs(a - b) for a, b in zip(self.rgb[i:i + 3], other.rgb[i:i + 3])) > 4 for i in range(0, end, 3))
 
+    def bottom_row(self, colour, tol=0):  # every pixel of the client area's last row
+        return all(near(self.at(x, self.height - 1), colour, tol) for x in range(self.width))
+
+    def bar(self):  # the units of the track where the bar's fill shows on its middle row
+        return [x for x in range(36, 744) if not near(self.px(x, 504), TRACK, 6)]
+
 
 def registry(values):
     """Sets (key, name, type, data) values now; the returned call puts back what was there."""
@@ -154,6 +162,8 @@ def events():
 def page(case, w, shot, failed):
     check(case, "client area", shot and (shot.width, shot.height) == ((680 * w.dpi + 48) // 96, (497 * w.dpi + 48) // 96))
     check(case, "status text", shot and shot.count(36, 521, 596, 545) > 30)
+    # The page ends a fraction of a pixel above the client's bottom edge.
+    check(case, "the bottom row painted", shot and shot.bottom_row(WHITE, 3))
     if failed:
         check(case, "Retry at the scaled design rectangle, no progress bar", shot and shot.failure())
         return
@@ -176,6 +186,32 @@ def video(case, w, english):
     # The glows drift all the time, where the slides and a frozen frame stay the same to the pixel.
     later = first and w.shot(case + "-later", lambda s: s.strip_changed(first) > 1000, 5)
     check(case, "decoded frames advance", later)
+
+
+def sweep(case, w):
+    """No percentage yet: the segment travels the track, redrawn alone, and leaves no trace."""
+    first = w.shot(case, lambda s: s.bar() and not s.label(), 30)
+    page_text = first and first.count(36, 521, 596, 545) > 30
+    check(case, "status text and the bottom row, no percent label", page_text and first.bottom_row(WHITE, 3))
+    later = first and w.shot(case + "-later", lambda s: s.bar() and s.bar() != first.bar(), 5)
+    check(case, "the segment moves along the track", later)
+    for shot in (first, later):
+        fill = shot and shot.bar()
+        check(case, "one piece of at most 200 units, the rest of the track as it was",
+              fill and fill[-1] - fill[0] <= 201 and len(fill) == fill[-1] - fill[0] + 1, fill and (fill[0], fill[-1], len(fill)))
+
+
+def readme_shot(case, w):
+    """The README's picture of a case, once the clip has played for a while: past its fade-in."""
+    media = lambda s: s.rgb[:3 * s.width * int(400 * s.s)]
+    def playing():
+        before = Shot(w, "readme-" + case)
+        time.sleep(0.5)
+        return media(Shot(w, "readme-" + case)) != media(before)
+    check(case, "the clip plays, for the README's picture", until(playing, 30))
+    time.sleep(2.5)
+    whole_segment = (lambda s: len(s.bar()) > 190) if case == "sweep" else (lambda s: True)
+    check(case, "the README's picture", w.shot("readme-" + case, whole_segment))
 
 
 def slides(case, w, turns=True):  # each slide image is drawn at half its pixel size from 420, 79
@@ -277,7 +313,7 @@ def high_contrast(case, w):  # the page painted from the system colours a fresh 
     for shot in (page, failed):
         check(case, "background in the window colour, no picture, shadow or gradient", all(
             shot.px(x, y) == c["Window"] for x, y in ((10, 10), (770, 300), (400, 470), (770, 565))) and
-            shot.count(420, 79, 730, 325, lambda p: p != c["Window"]) == 0)
+            shot.count(420, 79, 730, 325, lambda p: p != c["Window"]) == 0 and shot.bottom_row(c["Window"]))
         check(case, "captions and status in the window text colour", shot.count(40, 116, 395, 232, is_("WindowText")) > 100
               and shot.count(36, 521, 400, 545, is_("WindowText")) > 20)
     check(case, "48 % in the highlight colour, the rest of the track an outline in the text colour",
@@ -296,6 +332,7 @@ def missing_slide(case, w):
 
 
 DOWN = [{"action": "status", "status": 503, "times": 1000}]
+STALLED = [{"action": "status", "status": 503, "header_delay_ms": 25000}]
 NOBODY = [{"action": "drop", "times": 1000}]
 SLOW = [{"action": "serve"}, {"action": "serve", "chunk_size": 16384, "delay_ms": 700, "times": 10}]
 CASES = [  # name, the window, the channel server's script, the check
@@ -309,6 +346,7 @@ CASES = [  # name, the window, the channel server's script, the check
     # with the right-to-left flag GDI+ puts "near" at the right edge, but this Wine ignores
     # the flag and draws from the left, left to right, so its pixels cannot show either.
     ("ar-SA-retry", dict(lc="ar_EG.UTF-8"), DOWN, retry),
+    ("sweep", dict(), STALLED, sweep),  # the channel answers after 25 s: checking, with the sweep
     ("close-during-download", dict(), SLOW, pause_download),
     ("close-during-setup", dict(env={"TAVRO_DEMO_SETUP_DELAY_MS": "6000"}), [], slow_setup),
     ("missing-slide", dict(exe=EXE_NO_SLIDE), [], missing_slide),
@@ -361,6 +399,8 @@ def play(name, drive, script, test):
     try:
         check(name, "window appears", w.id)
         test(name, w)
+        if name in README and w.exit_code(0) is None:
+            readme_shot(name, w)
     finally:
         if w.exit_code(0) is None:
             w.proc.kill()
