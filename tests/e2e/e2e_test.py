@@ -181,14 +181,19 @@ def start_tavro():  # a copy that is not installed: an installed one would be ha
     until(lambda: windows("^Tavro$"), 30)
 
 
-def cached_setups():  # Linux ids of this prefix's processes started from a package in the cache
+def cached_setups():
+    """Linux ids of this prefix's processes started from a package in the cache, once they run.
+    A Wine process whose parent dies before it has mapped more than ntdll stays in its start-up
+    for good (one thread, waiting on a pipe), so a kill that early tests Wine, not a setup that
+    outlives the installer: a process counts once its Windows side is loaded."""
     def read(pid, name):
         try:
             return open("/proc/%s/%s" % (pid, name), "rb").read()
         except OSError:
             return b""
     prefix = ("WINEPREFIX=%s\0" % wt.PREFIX).encode()
-    return [p for p in os.listdir("/proc") if p.isdigit() and b"\\TavroInstaller\\" in read(p, "cmdline") and prefix in read(p, "environ")]
+    return [p for p in os.listdir("/proc") if p.isdigit() and b"\\TavroInstaller\\" in read(p, "cmdline")
+            and prefix in read(p, "environ") and b"kernelbase.dll" in read(p, "maps")]
 
 
 def cache_left():  # the cache's entries but an empty receipts folder, which the hand-over keeps
