@@ -263,7 +263,8 @@ def slow_setup(case, w):
     w.send("alt+F4")
     time.sleep(1.5)
     check(case, "close while the setup runs leaves the window", w.exit_code(0) is None and not w.shot(case).button())
-    check(case, "the window closes after success", w.exit_code(60) == 0 and "install_succeeded" in events())
+    code = w.exit_code(60)
+    check(case, "the window closes after success", code == 0 and "install_succeeded" in events(), (code, events()[-300:]))
 
 
 def tree(output):
