@@ -15,17 +15,11 @@ bool IsLowerHexDigit(wchar_t c) {
     return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f');
 }
 
-bool IsNewer(const feed::VersionNumber& a, const feed::VersionNumber& b) {
-    if (a.major != b.major) return a.major > b.major;
-    if (a.minor != b.minor) return a.minor > b.minor;
-    return a.patch > b.patch;
-}
-
 // Whether a package of this version is still worth keeping beside the installed one.
 bool IsNewerThan(const std::optional<std::wstring>& version, const feed::VersionNumber& installed) {
     if (!version) return false;
     try {
-        return IsNewer(feed::ParseVersion(*version), installed);
+        return feed::ParseVersion(*version) > installed;
     } catch (const std::exception&) {
         return false;  // as unreadable as a missing version
     }

@@ -38,10 +38,8 @@ VersionNumber ParseVersion(std::wstring_view text) {
 int CompareVersions(std::wstring a, std::wstring b) {
     const VersionNumber left = ParseVersion(a);
     const VersionNumber right = ParseVersion(b);
-    if (left.major != right.major) return left.major > right.major ? 1 : -1;
-    if (left.minor != right.minor) return left.minor > right.minor ? 1 : -1;
-    if (left.patch != right.patch) return left.patch > right.patch ? 1 : -1;
-    return 0;
+    if (left == right) return 0;
+    return left > right ? 1 : -1;
 }
 
 }  // namespace tavro::feed

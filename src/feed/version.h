@@ -1,5 +1,6 @@
 #pragma once
 
+#include <compare>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -11,6 +12,9 @@ struct VersionNumber {
     std::uint32_t major = 0;
     std::uint32_t minor = 0;
     std::uint32_t patch = 0;
+
+    // Major first, then minor, then patch.
+    auto operator<=>(const VersionNumber&) const = default;
 };
 
 // Parses "N.N.N" (ASCII digits only, leading zeros allowed). Throws "Invalid version"

@@ -103,22 +103,25 @@ void DrawPageText(Painter& painter, const wchar_t* text, const RectF& rect, REAL
     painter.Check(GdipDrawString(painter.graphics, text, -1, font.get(), &rect, format, brush));
 }
 
-void AddRoundedRectPath(Painter& painter, GpPath* path, const RectF& r, REAL radius) {
+// The closed outline of a rounded rectangle; empty when GDI+ could not make the path.
+UniquePath RoundedRectPath(Painter& painter, const RectF& r, REAL radius) {
+    GpPath* path = nullptr;
+    painter.Check(GdipCreatePath(FillModeAlternate, &path));
+    UniquePath owner(path);
+    if (!path) return owner;
     const REAL d = 2 * radius;
     painter.Check(GdipAddPathArc(path, r.X, r.Y, d, d, 180, 90));
     painter.Check(GdipAddPathArc(path, r.X + r.Width - d, r.Y, d, d, 270, 90));
     painter.Check(GdipAddPathArc(path, r.X + r.Width - d, r.Y + r.Height - d, d, d, 0, 90));
     painter.Check(GdipAddPathArc(path, r.X, r.Y + r.Height - d, d, d, 90, 90));
     painter.Check(GdipClosePathFigure(path));
+    return owner;
 }
 
 void FillRoundedRectWith(Painter& painter, const RectF& rect, REAL radius, GpBrush* brush) {
-    GpPath* path = nullptr;
-    painter.Check(GdipCreatePath(FillModeAlternate, &path));
-    const UniquePath pathOwner(path);
-    if (!path || !brush) return;
-    AddRoundedRectPath(painter, path, rect, radius);
-    painter.Check(GdipFillPath(painter.graphics, brush, path));
+    if (!brush) return;
+    const UniquePath path = RoundedRectPath(painter, rect, radius);
+    if (path) painter.Check(GdipFillPath(painter.graphics, brush, path.get()));
 }
 
 void FillRoundedRect(Painter& painter, const RectF& rect, REAL radius, ARGB colour) {
@@ -134,12 +137,9 @@ void OutlineRoundedRect(Painter& painter, const RectF& rect, REAL radius, ARGB c
     GpPen* pen = nullptr;
     painter.Check(GdipCreatePen1(colour, width, UnitWorld, &pen));
     const UniquePen penOwner(pen);
-    GpPath* path = nullptr;
-    painter.Check(GdipCreatePath(FillModeAlternate, &path));
-    const UniquePath pathOwner(path);
-    if (!pen || !path) return;
-    AddRoundedRectPath(painter, path, rect, radius);
-    painter.Check(GdipDrawPath(painter.graphics, pen, path));
+    if (!pen) return;
+    const UniquePath path = RoundedRectPath(painter, rect, radius);
+    if (path) painter.Check(GdipDrawPath(painter.graphics, pen, path.get()));
 }
 
 // A vertical or horizontal gradient between two points, tiled beyond them.

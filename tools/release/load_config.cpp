@@ -14,12 +14,6 @@ constexpr std::uint32_t kAddressFields[] = {0x28, 0x50, 0x60, 0x70, 0x78, 0x80, 
                                             0xD0, 0xD8, 0xE8, 0xF8, 0x100, 0x108, 0x118, 0x120, 0x128, 0x138};
 constexpr std::uint32_t kSmallestStructure = 0x50;  // up to DependentLoadFlags
 
-std::uint64_t Get(std::span<const std::uint8_t> file, std::size_t at, int bytes) {
-    std::uint64_t value = 0;
-    for (int i = bytes - 1; i >= 0; --i) value = (value << 8) | file[at + static_cast<std::size_t>(i)];
-    return value;
-}
-
 void Put32(std::vector<std::uint8_t>& file, std::size_t at, std::uint32_t value) {
     for (int i = 0; i < 4; ++i) file[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
 }
@@ -68,14 +62,15 @@ std::string LoadConfigurationFault(std::span<const std::uint8_t> file, const PeI
         if (!(section->characteristics & kSectionWrite)) {
             return "the security cookie lies in a section the loader cannot write";
         }
-        const std::uint64_t value = Get(file, section->raw.offset + (rva - section->virtualAddress), 8);
+        const std::uint64_t value =
+            ReadU64(file, section->raw.offset + (rva - section->virtualAddress), "security cookie");
         if (value != kDefaultSecurityCookie) {
             return "the security cookie holds " + Hex(value) + ", not the default " + Hex(kDefaultSecurityCookie);
         }
     }
     for (const std::uint32_t field : kAddressFields) {
         if (field + 8 > config.structureSize) break;
-        const std::uint64_t address = Get(file, config.structure.offset + field, 8);
+        const std::uint64_t address = ReadU64(file, config.structure.offset + field, "load configuration");
         if (address != 0 && !InImage(image, address, 1)) {
             return "the load configuration's address at offset " + Hex(field) + " lies outside the image";
         }
@@ -99,7 +94,7 @@ bool WriteLoadConfigDirectory(std::vector<std::uint8_t>& file) {
         Refuse(std::string("no ") + kLoadConfigSection + " section: the load configuration was not linked in");
     }
     if (section->raw.size < 4) Refuse(std::string("the ") + kLoadConfigSection + " section has no data");
-    const auto structureSize = static_cast<std::uint32_t>(Get(file, section->raw.offset, 4));
+    const std::uint32_t structureSize = ReadU32(file, section->raw.offset, "load configuration");
     if (structureSize > section->raw.size || structureSize > section->virtualSize) {
         Refuse("the structure's Size " + std::to_string(structureSize) + " is larger than its section");
     }
@@ -116,7 +111,7 @@ bool WriteLoadConfigDirectory(std::vector<std::uint8_t>& file) {
 
     // A CheckSum the linker wrote is kept true; that it matched the file before is also
     // the proof that it is computed here as the linker does.
-    const auto checksum = static_cast<std::uint32_t>(Get(file, image.checksum.offset, 4));
+    const std::uint32_t checksum = ReadU32(file, image.checksum.offset, "CheckSum");
     if (checksum != 0 && checksum != ComputePeChecksum(file, image)) {
         Refuse("the CheckSum " + Hex(checksum) + " is not the file's: the image changed after it was linked");
     }

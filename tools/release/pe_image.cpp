@@ -266,6 +266,14 @@ FileRange MapRvaRange(const PeImage& image, std::uint64_t rva, std::uint64_t siz
             static_cast<std::size_t>(size)};
 }
 
+std::uint32_t ReadU32(std::span<const std::uint8_t> file, std::uint64_t offset, const char* what) {
+    return Reader(file).U32(offset, what);
+}
+
+std::uint64_t ReadU64(std::span<const std::uint8_t> file, std::uint64_t offset, const char* what) {
+    return Reader(file).U64(offset, what);
+}
+
 LoadConfiguration ReadLoadConfiguration(std::span<const std::uint8_t> file, const PeImage& image) {
     LoadConfiguration config;
     config.directory = ReadDataDirectory(file, image, kLoadConfigDirectory);

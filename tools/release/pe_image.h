@@ -87,6 +87,11 @@ DataDirectory ReadDataDirectory(std::span<const std::uint8_t> file, const PeImag
 // Throws the reader's "Not a valid Windows executable" error naming `what` when not.
 FileRange MapRvaRange(const PeImage& image, std::uint64_t rva, std::uint64_t size, const char* what);
 
+// The little-endian value of the 4 or 8 bytes at `offset`. Throws the reader's error naming
+// `what` when they leave the file.
+std::uint32_t ReadU32(std::span<const std::uint8_t> file, std::uint64_t offset, const char* what);
+std::uint64_t ReadU64(std::span<const std::uint8_t> file, std::uint64_t offset, const char* what);
+
 // The section whose raw data holds the RVA, or null.
 const PeSection* SectionOfRva(const PeImage& image, std::uint64_t rva);
 
