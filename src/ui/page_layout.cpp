@@ -32,8 +32,8 @@ int ScaleByDpi(int value, unsigned dpi) {
 
 PixelRect RetryButtonRect(unsigned dpi) {
     const float s = DesignScale(dpi);
-    return {RoundHalfAway(624.0f * s), RoundHalfAway(519.0f * s), RoundHalfAway(120.0f * s),
-            RoundHalfAway(36.0f * s)};
+    return {RoundHalfAway(kRetryBox.x * s), RoundHalfAway(kRetryBox.y * s), RoundHalfAway(kRetryBox.width * s),
+            RoundHalfAway(kRetryBox.height * s)};
 }
 
 FrameTarget MediaStrip(unsigned dpi) {
@@ -77,6 +77,10 @@ Segment ProgressSegment(int progress, float phase) {
 
 float StatusWidth(bool failureShown) {
     return failureShown ? 560.0f : 590.0f;
+}
+
+DesignBox StatusBox(bool failureShown) {
+    return {36.0f, 521.0f, StatusWidth(failureShown), 48.0f};
 }
 
 bool ShowsPercentLabel(int progress, bool failureShown) {

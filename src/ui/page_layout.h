@@ -41,8 +41,22 @@ struct PixelRect {
     friend bool operator==(const PixelRect&, const PixelRect&) = default;
 };
 
-// The Retry button's client rectangle at a DPI: the design rectangle 624, 519, 120 x 36,
-// each value scaled and rounded to the nearest pixel, halves away from zero.
+// A box in design units.
+struct DesignBox {
+    float x = 0.0f;
+    float y = 0.0f;
+    float width = 0.0f;
+    float height = 0.0f;
+};
+
+// Where the status line, the detail line and the Retry button sit: what is painted there is
+// what a screen reader is told is there. The status line narrows while Retry shows.
+DesignBox StatusBox(bool failureShown);
+inline constexpr DesignBox kDetailBox{36.0f, 546.0f, 590.0f, 18.0f};
+inline constexpr DesignBox kRetryBox{624.0f, 519.0f, 120.0f, 36.0f};
+
+// The Retry button's client rectangle at a DPI: kRetryBox, each value scaled and rounded to
+// the nearest pixel, halves away from zero.
 PixelRect RetryButtonRect(unsigned dpi);
 
 // What each video frame is scaled to at a DPI: the whole device rows from the top that the

@@ -8,12 +8,15 @@ namespace tavro::ui {
 
 std::vector<PageItem> PageItems(const PageState& page, const std::wstring& retryText) {
     std::vector<PageItem> items;
-    items.push_back({PageItemKind::Status, page.status, L"", 36, 521, StatusWidth(page.failureShown), 48});
+    const auto add = [&](PageItemKind kind, const std::wstring& name, const std::wstring& value, DesignBox box) {
+        items.push_back({kind, name, value, box.x, box.y, box.width, box.height});
+    };
+    add(PageItemKind::Status, page.status, L"", StatusBox(page.failureShown));
     if (!page.failureShown) {
-        items.push_back({PageItemKind::Progress, L"", ProgressValue(page), kTrackLeft, kBarTop, kTrackWidth, kBarHeight});
+        add(PageItemKind::Progress, L"", ProgressValue(page), {kTrackLeft, kBarTop, kTrackWidth, kBarHeight});
     }
-    if (!page.detail.empty()) items.push_back({PageItemKind::Detail, page.detail, L"", 36, 546, 590, 18});
-    if (page.failureShown) items.push_back({PageItemKind::Retry, retryText, L"", 624, 519, 120, 36});
+    if (!page.detail.empty()) add(PageItemKind::Detail, page.detail, L"", kDetailBox);
+    if (page.failureShown) add(PageItemKind::Retry, retryText, L"", kRetryBox);
     return items;
 }
 

@@ -200,11 +200,11 @@ void PaintLayer(Painter& painter, const PageState& page, bool video) {
         OutlineRoundedRect(painter, track, 4, palette.trackOutline, 1.5f);
     }
 
-    DrawPageText(painter, page.status.c_str(), RectF(36, 521, StatusWidth(page.failureShown), 48), 16, palette.title,
-                 false, PageText::Status);
+    const auto rect = [](DesignBox box) { return RectF(box.x, box.y, box.width, box.height); };
+    DrawPageText(painter, page.status.c_str(), rect(StatusBox(page.failureShown)), 16, palette.title, false,
+                 PageText::Status);
     if (!page.detail.empty()) {
-        DrawPageText(painter, page.detail.c_str(), RectF(36, 546, 590, 18), 11, palette.subtitle, false,
-                     PageText::Detail);
+        DrawPageText(painter, page.detail.c_str(), rect(kDetailBox), 11, palette.subtitle, false, PageText::Detail);
     }
     if (ShowsPercentLabel(page.progress, page.failureShown)) {
         DrawPageText(painter, PercentLabel(page.progress).c_str(), RectF(650, 522, 94, 26), 16, palette.subtitle,
