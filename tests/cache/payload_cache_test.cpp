@@ -442,7 +442,9 @@ TEST_F(PayloadCacheTest, ReuseTakesOnlyACompleteMatchingFileReadOnlyAndResetKeep
             const UniqueFile running(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                                  FILE_ATTRIBUTE_NORMAL, nullptr));
             EXPECT_EQ(static_cast<bool>(OpenCompletePackage(cache, kAbcDigest, kExpectedSize)), c.reusable);
-            if (running) EXPECT_EQ(ErrorOf([&] { OpenCachedPackage(cache, kAbcDigest); }), "Cannot open cached package");
+            if (running) {
+                EXPECT_EQ(ErrorOf([&] { OpenCachedPackage(cache, kAbcDigest); }), "Cannot open cached package");
+            }
         }
 
         CachedPackage package = OpenCachedPackage(cache, kAbcDigest);
