@@ -58,8 +58,8 @@ state=$build/demo-channel/state
 root=$build/demo-channel/root
 shots=$build/demo-shots
 export WINEPREFIX=$prefix WINEDEBUG=-all TAVRO_BUILD_DIR=$build
-# GLib's slice caches can fault as Wine ends threads at exit (see scripts/test.sh).
-export G_SLICE=always-malloc
+# shellcheck source=scripts/wine-env.sh
+. scripts/wine-env.sh
 # The demo app closes itself after 5 s; the setup waits 3 s so that its stage can be seen.
 export TAVRO_DEMO_APP_LIFETIME_MS=5000 TAVRO_DEMO_SETUP_DELAY_MS=3000
 

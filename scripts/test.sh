@@ -58,12 +58,8 @@ run_preset() { # preset [wrapper...]
   return $status
 }
 
-# Wine runs GStreamer (Media Foundation) inside our processes. GLib before 2.76 keeps
-# per-thread slice caches whose clean-up, when Wine ends a thread that used GStreamer while
-# the process exits, can fault and end the process with SIGSEGV after the program has
-# already exited cleanly. Plain malloc, the only mode of GLib 2.76 and later, has no such
-# clean-up.
-export G_SLICE=always-malloc
+# shellcheck source=scripts/wine-env.sh
+. scripts/wine-env.sh
 
 run_preset native || true
 run_preset windows xvfb-run -a || true
