@@ -144,14 +144,16 @@ struct DecodedFormat {
     std::int32_t stride = 0;
 };
 
-// Asks for 32-bit RGB first; a reader that refuses it (no video processor, as under Wine)
-// gets YUV, which the thread converts itself: I420, what H.264 decoders produce, so that
-// none has to convert it on the way, else NV12.
+// Asks for the decoder's own YUV first: NV12, what H.264 decoders (hardware ones included)
+// put out, then I420. The thread converts it to BGRX in the pass that scales it anyway,
+// while 32-bit RGB would put the reader's video processor in between: a software
+// conversion of every full-size frame that is not meant for playback, and that costs a
+// newer Wine three times the whole decode. RGB32 is kept for a decoder with no YUV at all.
 bool ChooseFormat(const MediaFoundation& mf, IMFSourceReader* reader, DecodedFormat& format) {
     const auto firstVideo = static_cast<DWORD>(MF_SOURCE_READER_FIRST_VIDEO_STREAM);
-    const std::pair<const GUID*, FrameLayout> offers[] = {{&MFVideoFormat_RGB32, FrameLayout::Rgb32},
+    const std::pair<const GUID*, FrameLayout> offers[] = {{&MFVideoFormat_NV12, FrameLayout::Nv12},
                                                           {&MFVideoFormat_I420, FrameLayout::I420},
-                                                          {&MFVideoFormat_NV12, FrameLayout::Nv12}};
+                                                          {&MFVideoFormat_RGB32, FrameLayout::Rgb32}};
     bool accepted = false;
     for (const auto& [subtype, layout] : offers) {
         ComPtr<IMFMediaType> wanted;
