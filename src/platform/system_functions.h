@@ -75,8 +75,9 @@ struct OleAutFunctions {
 };
 const OleAutFunctions& OleAut();
 
-// Loads from System32, for the rest of the process, the DLLs that system DLLs we use
-// load later by name on their own (GDI+ delay-loads the imaging codecs, the CryptoAPI
+// Loads from System32, for the rest of the process, GDI+ (delay-loaded: its own imports,
+// mlang on a newer Wine, are then looked up in System32 too) and the DLLs that system DLLs
+// we use load later by name on their own (GDI+ delay-loads the imaging codecs, the CryptoAPI
 // provider behind the file digest pulls in crypt32, WinHTTP reaches TLS through secur32,
 // WinTrust reads image digests through dbghelp, the first window and the start-up error
 // box bring in the theme engine uxtheme and, through the common controls, msimg32): each

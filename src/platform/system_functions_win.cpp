@@ -1,5 +1,7 @@
 #include "platform/system_functions.h"
 
+#include <delayimp.h>
+
 #include "platform/errors.h"
 
 namespace tavro {
@@ -113,10 +115,67 @@ const OleAutFunctions& OleAut() {
 }
 
 void PreloadDelayLoadedSystemDlls() {
-    for (const wchar_t* name : {L"windowscodecs.dll", L"crypt32.dll", L"secur32.dll", L"dbghelp.dll", L"uxtheme.dll",
+    for (const wchar_t* name : {L"gdiplus.dll", L"windowscodecs.dll", L"crypt32.dll", L"secur32.dll", L"dbghelp.dll", L"uxtheme.dll",
                                 L"msimg32.dll"}) {
         LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     }
 }
 
 }  // namespace tavro
+
+namespace {
+
+// Makes one pointer-sized slot of the image writable for the write, then puts its protection
+// back: newer linkers map the import section, where the delay-load slots live, read-only.
+void WriteImageSlot(void* slot, void* value) {
+    DWORD previous = 0;
+    if (!VirtualProtect(slot, sizeof value, PAGE_READWRITE, &previous)) {
+        RaiseException(VcppException(ERROR_SEVERITY_ERROR, ERROR_NOACCESS), 0, 0, nullptr);
+    }
+    *static_cast<void**>(slot) = value;
+    VirtualProtect(slot, sizeof value, previous, &previous);
+}
+
+SRWLOCK delayLoadLock = SRWLOCK_INIT;
+
+}  // namespace
+
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+// The delay-load helper that the linker's delay-import thunks call on a function's first use.
+// Ours loads the DLL from System32 only, like every other load of this program, and writes
+// the resolved address through WriteImageSlot; the runtime's own writes into the slots as
+// they are mapped and faults where they are read-only. A DLL or function that cannot be
+// found raises the delay-load exception, as the Windows SDK's helper does.
+extern "C" FARPROC WINAPI __delayLoadHelper2(PCImgDelayDescr descriptor, FARPROC* slot) {
+    auto* const base = reinterpret_cast<BYTE*>(&__ImageBase);
+    const bool relative = (descriptor->grAttrs & dlattrRva) != 0;
+    const auto at = [&](RVA value) -> BYTE* {
+        return relative ? base + value : reinterpret_cast<BYTE*>(static_cast<ULONG_PTR>(value));
+    };
+    const auto* const name = reinterpret_cast<const char*>(at(descriptor->rvaDLLName));
+    auto* const module = reinterpret_cast<HMODULE*>(at(descriptor->rvaHmod));
+    const auto* const table = reinterpret_cast<const IMAGE_THUNK_DATA*>(at(descriptor->rvaINT));
+    const IMAGE_THUNK_DATA& import = table[slot - reinterpret_cast<FARPROC*>(at(descriptor->rvaIAT))];
+
+    AcquireSRWLockExclusive(&delayLoadLock);
+    HMODULE loaded = *module;
+    if (loaded == nullptr) {
+        loaded = LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        if (loaded != nullptr) WriteImageSlot(module, loaded);
+    }
+    FARPROC function = nullptr;
+    if (loaded != nullptr) {
+        function = IMAGE_SNAP_BY_ORDINAL(import.u1.Ordinal)
+                       ? GetProcAddress(loaded, MAKEINTRESOURCEA(IMAGE_ORDINAL(import.u1.Ordinal)))
+                       : GetProcAddress(loaded, reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(
+                                                    at(static_cast<RVA>(import.u1.AddressOfData)))->Name);
+        if (function != nullptr) WriteImageSlot(slot, reinterpret_cast<void*>(function));
+    }
+    ReleaseSRWLockExclusive(&delayLoadLock);
+    if (function == nullptr) {
+        const DWORD error = loaded == nullptr ? ERROR_MOD_NOT_FOUND : ERROR_PROC_NOT_FOUND;
+        RaiseException(VcppException(ERROR_SEVERITY_ERROR, error), 0, 0, nullptr);
+    }
+    return function;
+}

@@ -37,7 +37,7 @@ check() {  # check <name> <expected> <actual>
 planted_names="winhttp crypt32 wintrust dwmapi mfplat mfreadwrite rtworkq bcrypt ncrypt jsproxy uxtheme dnsapi iphlpapi
 secur32 schannel gnutls imagehlp dbghelp mssign32 cryptnet msasn1 userenv propsys windowscodecs comctl32 msimg32
 winmm mf mfsrcsnk winegstreamer quartz dsound mmdevapi winepulse winealsa wintab32 kerberos msv1_0 dxgi d3d11 d3d9 wined3d opengl32
-dwrite mlang msacm32 msdmo evr urlmon wininet netapi32 netutils srvcli wtsapi32 hid setupapi cfgmgr32 powrprof
+dwrite mlang msacm32 msdmo evr mfmp4srcsnk winedmo urlmon wininet netapi32 netutils srvcli wtsapi32 hid setupapi cfgmgr32 powrprof
 winspool apphelp sspicli odbc32 oleacc riched20 usp10 xinput1_3 wmvcore amstream devenum msvfw32 avifil32 msxml3
 dbgeng rsaenh dssenh cryptsp cryptbase bcryptprimitives crypt32 dpapi credui wldp samlib winsta"
 known="advapi32 clbcatq combase comdlg32 coml2 difxapi gdi32 gdiplus imagehlp imm32 kernel32 msctf msvcrt normaliz
