@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes the installer's two clips from the vector sources and captions.tsv beside this
-# script: clip_en.mp4 (resource 401) and clip_ja.mp4 (402), each 1170 x 720, 24 fps,
+# script: clip_en.mp4 (resource 401) and clip_ja.mp4 (402), each 1168 x 720, 24 fps,
 # 720 frames, one H.264 track, no sound. Also a 48-frame English clip for the media tests,
 # made the same way. The outputs are committed: only whoever changes the artwork needs
 # rsvg-convert and ffmpeg.
@@ -124,7 +124,11 @@ make_clip() {
     fi
   done
   graph+="[g2][scene0]overlay[s0];[s0][scene1]overlay[s1];[s1][scene2]overlay[s2];[s2][scene0again]overlay,"
-  graph+="scale=out_color_matrix=bt709:out_range=tv,format=yuv420p[v]"
+  # The artwork is laid out 1170 wide; the clip keeps its middle 1168 columns. H.264 codes
+  # whole 16-pixel blocks, and a width that is no multiple of 16 reaches a player as a padded
+  # picture to be cropped: a frame size with a display aperture on Windows, padded buffers
+  # that a newer GStreamer refuses outright (it aborts the process).
+  graph+="crop=1168:720:1:0,scale=out_color_matrix=bt709:out_range=tv,format=yuv420p[v]"
   # One key frame: the clip is only ever played from its start. Both clips ride inside
   # TavroInstaller.exe, which must stay within 1 MiB; crf 32 gives about 155 KB a clip with
   # no blur that shows at the page's scale.

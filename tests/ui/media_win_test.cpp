@@ -24,12 +24,12 @@ using Clock = std::chrono::steady_clock;
 
 // Test clips in this program's resources: a 48-frame (2 s) English clip and damaged copies.
 constexpr int kShortClip = 901, kFirstKeyFrameCut = 902, kNoSampleData = 903, kTruncatedClip = 904;
-constexpr int kWidth = 1170, kHeight = 720;
-// Where the artwork script puts things, in clip pixels: each scene's slide picture, scaled
-// by 0.8, at x 610, y 150 (the card); the first title line starting at x 72 in both
-// languages, where the English "Stay in the" of the first scene reaches x 360 and the
-// Japanese one ends at x 241.
-constexpr int kCardX = 610, kCardY = 150;
+constexpr int kWidth = 1168, kHeight = 720;
+// Where the artwork script puts things, in clip pixels (its 1170 columns less the first and
+// the last): each scene's slide picture, scaled by 0.8, at x 609, y 150 (the card); the first
+// title line starting at x 71 in both languages, where the English "Stay in the" of the
+// first scene reaches x 359 and the Japanese one ends at x 240.
+constexpr int kCardX = 609, kCardY = 150;
 constexpr RECT kTitleStart{80, 210, 230, 236}, kEnglishTitleOnly{260, 210, 346, 241};
 
 int Difference(std::uint32_t a, std::uint32_t b) {
