@@ -52,7 +52,17 @@ def near(c, want, tol=24):
 
 
 def rgb(path):
-    return subprocess.run(["convert", path, "rgb:-"], stdout=subprocess.PIPE).stdout
+    # 8 bits a channel whatever the file holds: ImageMagick 7 writes a flat picture's raw bytes
+    # at the depth of its PNG (1 bit for a black and white one), ImageMagick 6 always at 8.
+    return subprocess.run(["convert", path, "-depth", "8", "rgb:-"], stdout=subprocess.PIPE).stdout
+
+
+def grab(window, path):
+    # ImageMagick 7's import waits for good on a window that goes away while it reads it.
+    try:
+        return subprocess.call(["import", "-window", window, path], stderr=subprocess.DEVNULL, timeout=5) == 0
+    except subprocess.TimeoutExpired:
+        return False
 
 
 class Shot:
@@ -61,9 +71,11 @@ class Shot:
     def __init__(self, w, name):
         path = os.path.join(SHOTS, name + ".png")
         if w:
-            until(lambda: subprocess.call(["import", "-window", w.id, path], stderr=subprocess.DEVNULL) == 0, 10)
+            until(lambda: grab(w.id, path), 10)
         self.width, self.height = map(int, (run("identify", "-format", "%w %h", path) or "1 1").split())
         self.rgb, self.s = rgb(path), w.s if w else 0.8717949
+        if len(self.rgb) != 3 * self.width * self.height:  # no picture: black, so that checks fail
+            self.rgb = bytes(3 * self.width * self.height)
 
     def at(self, x, y):
         return tuple(self.rgb[3 * (y * self.width + x):3 * (y * self.width + x) + 3])
