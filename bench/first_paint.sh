@@ -131,7 +131,17 @@ cost() {
   echo "$shares" | awk -v n=$((p1 - p0)) '{ printf "%s %s %.1f %.2f\n", $1, $2, n / 10, n ? $2 * 100 / n : 0 }'
 }
 
-set_dpi() { wine reg add "$desktop" /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1; }
+# The system DPI is the session's (Windows reads it at sign-in, Wine 10 when its server
+# starts): a new value takes a new server, warmed up again.
+dpi_now=
+set_dpi() {
+  [ "$dpi_now" = "$1" ] && return 0
+  wine reg add "$desktop" /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+  wine cmd /c exit
+  dpi_now=$1
+}
 no_motion() { wine reg add "$desktop" /v UserPreferencesMask /t REG_BINARY /d 9E1E078010000000 /f >/dev/null 2>&1; }
 motion() {  # as it was before the run
   if [ -n "$mask" ]; then

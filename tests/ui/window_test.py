@@ -128,8 +128,15 @@ def registry(values):
 
 
 class Window:
+    session_dpi = None
+
     def __init__(self, *args, lc="en_US.UTF-8", dpi=96, env=None, exe=EXE, listen=False):
-        run("wine", "reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f")
+        if Window.session_dpi != dpi:
+            # The system DPI is the session's: Windows reads it at sign-in (Wine 10 when its
+            # server starts), so a new value takes a new session.
+            run("wine", "reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f")
+            run("wineserver", "-k")
+            Window.session_dpi = dpi
         # Wine's GDI+ falls back to no other font: Japanese text needs a font with its glyphs.
         fonts = ["add", FONTS, "/v", "Segoe UI", "/d", "WenQuanYi Micro Hei"] if lc.startswith("ja") else ["delete", FONTS, "/v", "Segoe UI"]
         run("wine", "reg", *fonts, "/f")
