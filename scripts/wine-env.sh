@@ -6,7 +6,8 @@
 # GStreamer while the process exits, can fault and end the process with SIGSEGV after the
 # program has already exited cleanly. Plain malloc, the only mode of GLib 2.76 and later
 # (Debian 13), has no such clean-up and ignores the variable.
-tavro_glib=$(dpkg-query -W -f='${Version}\n' libglib2.0-0 libglib2.0-0t64 2>/dev/null | sed -n '1p')
+# One of the two package names is unknown on each release: dpkg-query then fails, harmlessly.
+tavro_glib=$(dpkg-query -W -f='${Version}\n' libglib2.0-0 libglib2.0-0t64 2>/dev/null | sed -n '1p' || true)
 if [ -n "$tavro_glib" ] && dpkg --compare-versions "$tavro_glib" lt 2.76; then
   export G_SLICE=always-malloc
 fi
