@@ -62,6 +62,8 @@ run_preset() { # preset [wrapper...]
 . scripts/wine-env.sh
 
 run_preset native || true
+echo
+echo "==== windows: its tests run under $(wine --version 2>/dev/null || echo 'no Wine')"
 run_preset windows xvfb-run -a || true
 run_preset fuzz || true
 

@@ -10,9 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "platform/text.h"
@@ -27,12 +27,19 @@ std::wstring Take(BSTR text) {
     return value;
 }
 
+// One item of the page as either interface reports it: UI Automation's control type, or the
+// MSAA role mapped to the control type that Windows documents for it (0: no mapping).
 struct Item {
-    long role;
+    CONTROLTYPEID type;
     std::wstring name, value;
+    ComPtr<IUIAutomationElement> element;
 };
 
-class UiaBridgeTest : public ::testing::Test {
+CONTROLTYPEID TypeOfRole(long role) {
+    return role == ROLE_SYSTEM_STATICTEXT ? UIA_TextControlTypeId : role == ROLE_SYSTEM_PROGRESSBAR ? UIA_ProgressBarControlTypeId : 0;
+}
+
+class UiaBridge : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         using WineVersion = const char*(CDECL*)();
@@ -60,8 +67,7 @@ protected:
     void SetUp() override {
         ASSERT_NE(window_, nullptr) << "the preview window did not open";
         CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        const HRESULT created = CoCreateInstance(CLSID_CUIAutomation, nullptr, CLSCTX_INPROC_SERVER, IID_IUIAutomation,
-                                                 reinterpret_cast<void**>(automation_.GetAddressOf()));
+        const HRESULT created = CoCreateInstance(CLSID_CUIAutomation, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&automation_));
         if (FAILED(created)) GTEST_SKIP() << "no UI Automation client here: CoCreateInstance gives 0x" << std::hex << created;
         ASSERT_HRESULT_SUCCEEDED(automation_->ElementFromHandle(window_, &root_));
     }
@@ -71,48 +77,45 @@ protected:
         CoUninitialize();
     }
 
-    // What MSAA reports for the page's simple items (Retry, a window of its own, aside).
     static std::vector<Item> MsaaItems() {
         std::vector<Item> items;
         ComPtr<IAccessible> client;
-        if (FAILED(AccessibleObjectFromWindow(window_, OBJID_CLIENT, IID_IAccessible,
-                                              reinterpret_cast<void**>(client.GetAddressOf())))) {
+        long count = 0;
+        if (FAILED(AccessibleObjectFromWindow(window_, OBJID_CLIENT, IID_PPV_ARGS(&client))) || FAILED(client->get_accChildCount(&count))) {
             return items;
         }
-        long count = 0;
-        client->get_accChildCount(&count);
         for (long id = 1; id <= count; ++id) {
-            VARIANT child{};
+            VARIANT child{}, role{};
             child.vt = VT_I4;
             child.lVal = id;
-            VARIANT role{};
             BSTR name = nullptr, value = nullptr;
             client->get_accRole(child, &role);
             client->get_accName(child, &name);
             client->get_accValue(child, &value);
-            items.push_back({role.vt == VT_I4 ? role.lVal : 0, Take(name), Take(value)});
+            items.push_back({role.vt == VT_I4 ? TypeOfRole(role.lVal) : 0, Take(name), Take(value), nullptr});
         }
         return items;
     }
 
-    // The UI Automation children of the window as (control type, element).
-    std::vector<std::pair<CONTROLTYPEID, ComPtr<IUIAutomationElement>>> UiaChildren() {
-        std::vector<std::pair<CONTROLTYPEID, ComPtr<IUIAutomationElement>>> children;
+    std::vector<Item> UiaItems() {
+        std::vector<Item> items;
         ComPtr<IUIAutomationCondition> all;
         ComPtr<IUIAutomationElementArray> found;
         int length = 0;
         if (FAILED(automation_->CreateTrueCondition(&all)) || FAILED(root_->FindAll(TreeScope_Children, all.Get(), &found)) ||
             found == nullptr || FAILED(found->get_Length(&length))) {
-            return children;
+            return items;
         }
         for (int i = 0; i < length; ++i) {
-            ComPtr<IUIAutomationElement> element;
-            CONTROLTYPEID type = 0;
-            if (SUCCEEDED(found->GetElement(i, &element)) && SUCCEEDED(element->get_CurrentControlType(&type))) {
-                children.emplace_back(type, element);
+            Item item{};
+            BSTR name = nullptr;
+            if (SUCCEEDED(found->GetElement(i, &item.element)) && SUCCEEDED(item.element->get_CurrentControlType(&item.type)) &&
+                SUCCEEDED(item.element->get_CurrentName(&name))) {
+                item.name = Take(name);
+                items.push_back(item);
             }
         }
-        return children;
+        return items;
     }
 
     static inline PROCESS_INFORMATION preview_{};
@@ -121,55 +124,34 @@ protected:
     ComPtr<IUIAutomationElement> root_;
 };
 
-// The MSAA-to-UIA role mapping that Windows documents for these two roles.
-constexpr std::pair<long, CONTROLTYPEID> kRoleTypes[] = {{ROLE_SYSTEM_STATICTEXT, UIA_TextControlTypeId},
-                                                         {ROLE_SYSTEM_PROGRESSBAR, UIA_ProgressBarControlTypeId}};
-
-CONTROLTYPEID TypeOf(long role) {
-    for (const auto& [msaa, uia] : kRoleTypes) {
-        if (msaa == role) return uia;
-    }
-    return 0;
-}
-
-TEST_F(UiaBridgeTest, EachItemKeepsItsNameAndRole) {
+TEST_F(UiaBridge, EachItemKeepsItsNameAndRole) {
     BSTR title = nullptr;
     ASSERT_HRESULT_SUCCEEDED(root_->get_CurrentName(&title));
     EXPECT_EQ(Take(title), L"Tavro Installer");
-    const std::vector<Item> items = MsaaItems();
-    ASSERT_EQ(items.size(), 2u) << "the preview shows the status line and the bar";
-    auto children = UiaChildren();
-    for (const Item& item : items) {
-        ASSERT_NE(TypeOf(item.role), 0) << "role " << item.role;
-        bool seen = false;
-        for (auto& [type, element] : children) {
-            BSTR name = nullptr;
-            if (type == TypeOf(item.role) && SUCCEEDED(element->get_CurrentName(&name))) seen |= Take(name) == item.name;
-        }
-        EXPECT_TRUE(seen) << "no UI Automation child of control type " << TypeOf(item.role) << " named '"
-                          << tavro::WideToUtf8(item.name) << "'";
+    const std::vector<Item> msaa = MsaaItems(), uia = UiaItems();
+    ASSERT_EQ(msaa.size(), 2u) << "the preview shows the status line and the bar";
+    for (const Item& item : msaa) {
+        ASSERT_NE(item.type, 0) << tavro::WideToUtf8(item.name) << ": a role with no control type";
+        EXPECT_TRUE(std::any_of(uia.begin(), uia.end(), [&](const Item& u) { return u.type == item.type && u.name == item.name; }))
+            << "no UI Automation child of control type " << item.type << " named '" << tavro::WideToUtf8(item.name) << "'";
     }
 }
 
-TEST_F(UiaBridgeTest, TheBarCarriesItsValue) {
-    std::wstring expected;
-    for (const Item& item : MsaaItems()) {
-        if (item.role == ROLE_SYSTEM_PROGRESSBAR) expected = item.value;
-    }
-    ASSERT_EQ(expected, L"48%");
-    for (auto& [type, element] : UiaChildren()) {
-        if (type != UIA_ProgressBarControlTypeId) continue;
-        ComPtr<IUIAutomationLegacyIAccessiblePattern> legacy;
-        const HRESULT got = element->GetCurrentPatternAs(UIA_LegacyIAccessiblePatternId, IID_PPV_ARGS(&legacy));
-        if (got == E_NOTIMPL) GTEST_SKIP() << "this UI Automation has no LegacyIAccessible pattern (E_NOTIMPL)";
-        ASSERT_HRESULT_SUCCEEDED(got);
-        ASSERT_NE(legacy, nullptr);
-        BSTR value = nullptr;
-        ASSERT_HRESULT_SUCCEEDED(legacy->get_CurrentValue(&value));
-        EXPECT_EQ(Take(value), expected);
-        return;
-    }
-    ADD_FAILURE() << "no progress bar among the window's UI Automation children";
+TEST_F(UiaBridge, TheBarCarriesItsValue) {
+    const std::vector<Item> msaa = MsaaItems(), uia = UiaItems();
+    const auto bar = std::find_if(msaa.begin(), msaa.end(), [](const Item& i) { return i.type == UIA_ProgressBarControlTypeId; });
+    ASSERT_NE(bar, msaa.end());
+    ASSERT_EQ(bar->value, L"48%");
+    const auto element = std::find_if(uia.begin(), uia.end(), [](const Item& i) { return i.type == UIA_ProgressBarControlTypeId; });
+    ASSERT_NE(element, uia.end()) << "no progress bar among the window's UI Automation children";
+    ComPtr<IUIAutomationLegacyIAccessiblePattern> legacy;
+    const HRESULT got = element->element->GetCurrentPatternAs(UIA_LegacyIAccessiblePatternId, IID_PPV_ARGS(&legacy));
+    if (got == E_NOTIMPL) GTEST_SKIP() << "this UI Automation has no LegacyIAccessible pattern (E_NOTIMPL)";
+    ASSERT_HRESULT_SUCCEEDED(got);
+    ASSERT_NE(legacy, nullptr);
+    BSTR value = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(legacy->get_CurrentValue(&value));
+    EXPECT_EQ(Take(value), bar->value);
 }
 
 }  // namespace
