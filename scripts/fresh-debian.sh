@@ -8,6 +8,10 @@
 #
 #   scripts/fresh-debian.sh 12|13
 #
+# Exits with 0 when both commands passed, 1 when one failed, 2 on wrong use, and 3 when the
+# Debian mirror failed it (debootstrap, or the packages that a command installs, could not
+# be fetched): that says nothing of this checkout.
+#
 # Needs root (debootstrap, chroot, mounts) and the Debian mirror. The chroot shares this
 # machine's network, so the scripts inside take the same lock on port 443 as those outside.
 # TAVRO_FRESH_MIRROR names another mirror than the one in this machine's apt sources.
@@ -73,7 +77,7 @@ trap 'exit 129' HUP
 echo "==== debootstrap $codename ($mirror) into $root"
 started=$(date +%s)
 debootstrap --variant=minbase --include=git,ca-certificates "$codename" "$root" "$mirror" >"$logs/debootstrap.log" 2>&1 ||
-  { echo "fresh-debian.sh: debootstrap failed, see $logs/debootstrap.log" >&2; exit 1; }
+  { echo "fresh-debian.sh: debootstrap failed, see $logs/debootstrap.log" >&2; exit 3; }
 echo "     $(( $(date +%s) - started )) s"
 
 mount -t proc proc "$root/proc"
@@ -81,6 +85,9 @@ mount -t sysfs sysfs "$root/sys"
 mount --rbind /dev "$root/dev"
 mount --make-rslave "$root/dev"
 cp /etc/resolv.conf "$root/etc/resolv.conf"
+# Every installed Debian names localhost in /etc/hosts (the installer writes it); debootstrap
+# leaves none for bookworm, and the demo channel is https://localhost/.
+[ -e "$root/etc/hosts" ] || printf '127.0.0.1\tlocalhost\n::1\t\tlocalhost ip6-localhost ip6-loopback\n' >"$root/etc/hosts"
 # One lock on port 443 for the scripts inside and outside the chroot.
 touch /tmp/tavro-port443.lock "$root/tmp/tavro-port443.lock"
 mount --bind /tmp/tavro-port443.lock "$root/tmp/tavro-port443.lock"
@@ -109,4 +116,12 @@ grep -E '^==== ' "$logs/test.log" | tail -n 12 | sed 's/^/     /'
 
 echo
 echo "Debian $release ($codename): scripts/demo.sh exit $demo_code in $demo_time s; scripts/test.sh exit $test_code in $test_time s (logs: $logs)"
-[ "$demo_code" -eq 0 ] && [ "$test_code" -eq 0 ]
+[ "$demo_code" -eq 0 ] && [ "$test_code" -eq 0 ] && exit 0
+# apt's own words for a package it could not fetch; a failure with them is the mirror's.
+for log in "$logs/demo.log" "$logs/test.log"; do
+  if grep -qE '^(E: Failed to fetch|E: Unable to fetch|E: Failed to download|Err:[0-9]+ )' "$log"; then
+    echo "fresh-debian.sh: the mirror failed the package installs, see $log" >&2
+    exit 3
+  fi
+done
+exit 1
