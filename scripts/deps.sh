@@ -4,9 +4,6 @@
 # be looked up. Proven on Debian 12 and 13. Packages whose names carry a version (the
 # fuzzing toolchain) are chosen from what apt offers on this release, not from a list of
 # release names: clang is the version that the release's own "clang" package depends on.
-#
-#   scripts/deps.sh            install what is missing
-#   scripts/deps.sh --clang    print the clang version this release provides (and exit)
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -39,11 +36,6 @@ clang_version() {
   [ -n "$v" ] || { echo "deps.sh: apt offers no clang-N behind the clang package" >&2; return 1; }
   echo "$v"
 }
-
-if [ "${1:-}" = --clang ]; then
-  clang_version
-  exit 0
-fi
 
 clang=$(clang_version)
 

@@ -115,8 +115,8 @@ const OleAutFunctions& OleAut() {
 }
 
 void PreloadDelayLoadedSystemDlls() {
-    for (const wchar_t* name : {L"gdiplus.dll", L"windowscodecs.dll", L"crypt32.dll", L"secur32.dll", L"dbghelp.dll", L"uxtheme.dll",
-                                L"msimg32.dll"}) {
+    for (const wchar_t* name : {L"gdiplus.dll", L"windowscodecs.dll", L"crypt32.dll", L"secur32.dll", L"dbghelp.dll",
+                                L"uxtheme.dll", L"msimg32.dll"}) {
         LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     }
 }

@@ -36,8 +36,12 @@ struct Item {
 };
 
 CONTROLTYPEID TypeOfRole(long role) {
-    return role == ROLE_SYSTEM_STATICTEXT ? UIA_TextControlTypeId : role == ROLE_SYSTEM_PROGRESSBAR ? UIA_ProgressBarControlTypeId : 0;
+    return role == ROLE_SYSTEM_STATICTEXT    ? UIA_TextControlTypeId
+           : role == ROLE_SYSTEM_PROGRESSBAR ? UIA_ProgressBarControlTypeId
+                                             : 0;
 }
+
+bool IsBar(const Item& item) { return item.type == UIA_ProgressBarControlTypeId; }
 
 class UiaBridge : public ::testing::Test {
 protected:
@@ -49,11 +53,15 @@ protected:
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         std::wstring command = L"\"" TAVRO_INSTALLER_PATH L"\" --ui-preview";
-        if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &preview_)) return;
+        if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &preview_)) {
+            return;
+        }
         for (int i = 0; i < 300 && window_ == nullptr; ++i, Sleep(100)) {
             const HWND found = FindWindowW(L"TavroInstallerWindow", nullptr);
             DWORD owner = 0;
-            if (found != nullptr && GetWindowThreadProcessId(found, &owner) && owner == preview_.dwProcessId) window_ = found;
+            if (found != nullptr && GetWindowThreadProcessId(found, &owner) && owner == preview_.dwProcessId) {
+                window_ = found;
+            }
         }
     }
     static void TearDownTestSuite() {
@@ -67,8 +75,11 @@ protected:
     void SetUp() override {
         ASSERT_NE(window_, nullptr) << "the preview window did not open";
         CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        const HRESULT created = CoCreateInstance(CLSID_CUIAutomation, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&automation_));
-        if (FAILED(created)) GTEST_SKIP() << "no UI Automation client here: CoCreateInstance gives 0x" << std::hex << created;
+        const HRESULT created =
+            CoCreateInstance(CLSID_CUIAutomation, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&automation_));
+        if (FAILED(created)) {
+            GTEST_SKIP() << "no UI Automation client here: CoCreateInstance gives 0x" << std::hex << created;
+        }
         ASSERT_HRESULT_SUCCEEDED(automation_->ElementFromHandle(window_, &root_));
     }
     void TearDown() override {
@@ -81,7 +92,8 @@ protected:
         std::vector<Item> items;
         ComPtr<IAccessible> client;
         long count = 0;
-        if (FAILED(AccessibleObjectFromWindow(window_, OBJID_CLIENT, IID_PPV_ARGS(&client))) || FAILED(client->get_accChildCount(&count))) {
+        if (FAILED(AccessibleObjectFromWindow(window_, OBJID_CLIENT, IID_PPV_ARGS(&client))) ||
+            FAILED(client->get_accChildCount(&count))) {
             return items;
         }
         for (long id = 1; id <= count; ++id) {
@@ -102,14 +114,16 @@ protected:
         ComPtr<IUIAutomationCondition> all;
         ComPtr<IUIAutomationElementArray> found;
         int length = 0;
-        if (FAILED(automation_->CreateTrueCondition(&all)) || FAILED(root_->FindAll(TreeScope_Children, all.Get(), &found)) ||
-            found == nullptr || FAILED(found->get_Length(&length))) {
+        if (FAILED(automation_->CreateTrueCondition(&all)) ||
+            FAILED(root_->FindAll(TreeScope_Children, all.Get(), &found)) || found == nullptr ||
+            FAILED(found->get_Length(&length))) {
             return items;
         }
         for (int i = 0; i < length; ++i) {
             Item item{};
             BSTR name = nullptr;
-            if (SUCCEEDED(found->GetElement(i, &item.element)) && SUCCEEDED(item.element->get_CurrentControlType(&item.type)) &&
+            if (SUCCEEDED(found->GetElement(i, &item.element)) &&
+                SUCCEEDED(item.element->get_CurrentControlType(&item.type)) &&
                 SUCCEEDED(item.element->get_CurrentName(&name))) {
                 item.name = Take(name);
                 items.push_back(item);
@@ -132,17 +146,19 @@ TEST_F(UiaBridge, EachItemKeepsItsNameAndRole) {
     ASSERT_EQ(msaa.size(), 2u) << "the preview shows the status line and the bar";
     for (const Item& item : msaa) {
         ASSERT_NE(item.type, 0) << tavro::WideToUtf8(item.name) << ": a role with no control type";
-        EXPECT_TRUE(std::any_of(uia.begin(), uia.end(), [&](const Item& u) { return u.type == item.type && u.name == item.name; }))
-            << "no UI Automation child of control type " << item.type << " named '" << tavro::WideToUtf8(item.name) << "'";
+        const auto same = [&](const Item& u) { return u.type == item.type && u.name == item.name; };
+        EXPECT_TRUE(std::any_of(uia.begin(), uia.end(), same))
+            << "no UI Automation child of control type " << item.type << " named '"
+            << tavro::WideToUtf8(item.name) << "'";
     }
 }
 
 TEST_F(UiaBridge, TheBarCarriesItsValue) {
     const std::vector<Item> msaa = MsaaItems(), uia = UiaItems();
-    const auto bar = std::find_if(msaa.begin(), msaa.end(), [](const Item& i) { return i.type == UIA_ProgressBarControlTypeId; });
+    const auto bar = std::find_if(msaa.begin(), msaa.end(), IsBar);
     ASSERT_NE(bar, msaa.end());
     ASSERT_EQ(bar->value, L"48%");
-    const auto element = std::find_if(uia.begin(), uia.end(), [](const Item& i) { return i.type == UIA_ProgressBarControlTypeId; });
+    const auto element = std::find_if(uia.begin(), uia.end(), IsBar);
     ASSERT_NE(element, uia.end()) << "no progress bar among the window's UI Automation children";
     ComPtr<IUIAutomationLegacyIAccessiblePattern> legacy;
     const HRESULT got = element->element->GetCurrentPatternAs(UIA_LegacyIAccessiblePatternId, IID_PPV_ARGS(&legacy));
