@@ -39,6 +39,10 @@ using CreateByteStreamOnStream = HRESULT WINAPI(IStream*, IMFByteStream**);
 // creating a source reader over a clip whose first key frame is cut short never returns);
 // waiting longer would only hold the exit.
 constexpr auto kDecoderStopWait = std::chrono::milliseconds(2000);
+// When the process ends: the window is gone, and a thread ended inside GStreamer (Wine's
+// Media Foundation, whose first start in a session takes seconds) can crash the process
+// on its way out, after the user's install went well.
+constexpr auto kDecoderExitWait = std::chrono::milliseconds(10000);
 // 1/24 s in 100-nanosecond units: the frame time when a sample carries none.
 constexpr LONGLONG kDefaultFrameTime = 416667;
 
@@ -142,7 +146,22 @@ struct DecodedFormat {
     std::uint32_t width = 0;
     std::uint32_t height = 0;
     std::int32_t stride = 0;
+    FrameArea picture{};  // the display aperture, or none
 };
+
+// The type's minimum display aperture: the part of the decoded frame that holds the picture.
+// A decoder that decodes whole macroblocks names it; without one the whole frame is shown.
+FrameArea DisplayAperture(IMFMediaType* type) {
+    MFVideoArea area{};
+    UINT32 size = 0;
+    if (FAILED(type->GetBlob(MF_MT_MINIMUM_DISPLAY_APERTURE, reinterpret_cast<UINT8*>(&area), sizeof(area), &size)) ||
+        size != sizeof(area) || area.OffsetX.value < 0 || area.OffsetY.value < 0 || area.Area.cx <= 0 ||
+        area.Area.cy <= 0) {
+        return {};
+    }
+    return {static_cast<std::uint32_t>(area.OffsetX.value), static_cast<std::uint32_t>(area.OffsetY.value),
+            static_cast<std::uint32_t>(area.Area.cx), static_cast<std::uint32_t>(area.Area.cy)};
+}
 
 // Asks for the decoder's own YUV first: NV12, what H.264 decoders (hardware ones included)
 // put out, then I420. The thread converts it to BGRX in the pass that scales it anyway,
@@ -176,6 +195,7 @@ bool ChooseFormat(const MediaFoundation& mf, IMFSourceReader* reader, DecodedFor
     }
     format.width = static_cast<std::uint32_t>(frameSize >> 32);
     format.height = static_cast<std::uint32_t>(frameSize);
+    format.picture = PictureArea(format.width, format.height, DisplayAperture(current.Get()));
     if (format.layout != FrameLayout::Rgb32) {
         // The padded row length is read from each buffer; no media type here states it right.
         format.stride = static_cast<std::int32_t>(format.width);
@@ -200,7 +220,7 @@ bool ScaleSample(IMFSample* sample, const DecodedFormat& format, const FrameTarg
                  std::vector<std::uint8_t>& source, std::vector<std::uint8_t>& pixels) {
     ComPtr<IMFMediaBuffer> buffer;
     if (FAILED(sample->ConvertToContiguousBuffer(&buffer))) return false;
-    DecodedFrame frame{format.layout, nullptr, 0, format.width, format.height, format.stride};
+    DecodedFrame frame{format.layout, nullptr, 0, format.width, format.height, format.stride, format.picture};
     ComPtr<IMF2DBuffer> buffer2d;
     if (format.layout == FrameLayout::Rgb32 && SUCCEEDED(buffer.As(&buffer2d))) {
         const std::size_t frameBytes = std::size_t{format.width} * kFrameBytesPerPixel * format.height;
@@ -282,7 +302,7 @@ void DecodeLoop(DecodeSession& session) {
     DecodedFormat format;
     if (!ChooseFormat(mf, reader.Get(), format)) return;
 
-    const auto natural = std::make_shared<const FrameTarget>(NaturalSize(format.width, format.height));
+    const auto natural = std::make_shared<const FrameTarget>(NaturalSize(format.picture.width, format.picture.height));
     std::vector<std::uint8_t> source;
     std::vector<std::uint8_t> pixels;
     // A clip that reaches its end without giving a single frame would otherwise be rewound
@@ -327,6 +347,39 @@ void DecodeVideo(std::shared_ptr<DecodeSession> session) {
         session->finished = true;
     }
     session->wake.notify_all();
+}
+
+void StopDecoder(std::chrono::milliseconds patience) {
+    MediaState& state = State();
+    bool abandoned = false;
+    if (auto session = std::exchange(state.session, nullptr)) {
+        session->window = nullptr;
+        std::unique_lock lock(session->waitMutex);
+        session->stop = true;
+        session->wake.notify_all();
+        const bool ended = session->wake.wait_for(lock, patience, [&] { return session->finished; });
+        lock.unlock();
+        if (ended) {
+            state.decodeThread.join();
+        } else {
+            // Stuck inside Media Foundation: let it end with the process. Its session and
+            // the loaded DLLs stay alive through its own references.
+            state.decodeThread.detach();
+            abandoned = true;
+        }
+    }
+    {
+        std::lock_guard lock(state.frame.mutex);
+        state.frame.pixels.clear();
+        state.frame.width = 0;
+        state.frame.height = 0;
+        state.frame.madeFor.reset();
+    }
+    if (state.mfStarted) {
+        // Shutting down under a thread still inside the pipeline could block just the same.
+        if (!abandoned) state.mf->shutdown();
+        state.mfStarted = false;
+    }
 }
 
 }  // namespace
@@ -383,38 +436,6 @@ bool StartVideo(HINSTANCE instance, HWND window, int clipId) {
     return true;
 }
 
-void StopVideo() {
-    MediaState& state = State();
-    bool abandoned = false;
-    if (auto session = std::exchange(state.session, nullptr)) {
-        session->window = nullptr;
-        std::unique_lock lock(session->waitMutex);
-        session->stop = true;
-        session->wake.notify_all();
-        const bool ended = session->wake.wait_for(lock, kDecoderStopWait, [&] { return session->finished; });
-        lock.unlock();
-        if (ended) {
-            state.decodeThread.join();
-        } else {
-            // Stuck inside Media Foundation: let it end with the process. Its session and
-            // the loaded DLLs stay alive through its own references.
-            state.decodeThread.detach();
-            abandoned = true;
-        }
-    }
-    {
-        std::lock_guard lock(state.frame.mutex);
-        state.frame.pixels.clear();
-        state.frame.width = 0;
-        state.frame.height = 0;
-        state.frame.madeFor.reset();
-    }
-    if (state.mfStarted) {
-        // Shutting down under a thread still inside the pipeline could block just the same.
-        if (!abandoned) state.mf->shutdown();
-        state.mfStarted = false;
-    }
-}
 
 void SetVideoTarget(const FrameTarget& target) {
     FrameStore& frame = State().frame;
@@ -470,8 +491,12 @@ Gdiplus::GpBitmap* SlideImage(int index) {
     return State().slides[static_cast<std::size_t>(index)].bitmap;
 }
 
+void StopVideo() {
+    StopDecoder(kDecoderStopWait);
+}
+
 void CloseMedia() {
-    StopVideo();
+    StopDecoder(kDecoderExitWait);
     MediaState& state = State();
     {
         std::lock_guard lock(state.frame.mutex);

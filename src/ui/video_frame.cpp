@@ -304,6 +304,12 @@ void BlendWhite(std::uint8_t* row, std::size_t bytes, std::uint32_t white) {
 
 }  // namespace
 
+FrameArea PictureArea(std::uint32_t width, std::uint32_t height, const FrameArea& aperture) {
+    const bool inside = aperture.width > 0 && aperture.height > 0 && aperture.x < width && aperture.y < height &&
+                        aperture.width <= width - aperture.x && aperture.height <= height - aperture.y;
+    return inside ? aperture : FrameArea{0, 0, width, height};
+}
+
 FrameTarget NaturalSize(std::uint32_t width, std::uint32_t height) {
     return {width, height, static_cast<float>(width), static_cast<float>(height), {}};
 }
@@ -316,12 +322,23 @@ bool ScaleFrame(const DecodedFrame& frame, const FrameTarget& target, std::vecto
     }
     const std::size_t rowBytes = std::size_t{frame.width} * kFrameBytesPerPixel;
     const std::size_t targetRowBytes = std::size_t{target.width} * kFrameBytesPerPixel;
+    // The planes are found from the decoded size; only the picture inside it is scaled.
+    const FrameArea area = PictureArea(frame.width, frame.height, frame.picture);
+    DecodedFrame picture = frame;
+    picture.width = area.width;
+    picture.height = area.height;
     if (frame.layout != FrameLayout::Rgb32) {
         YuvPlanes planes{};
         if (!FindPlanes(frame, planes)) return false;
+        const bool interleaved = frame.layout == FrameLayout::Nv12;
+        // Chroma is shared by 2 x 2 blocks: an odd offset starts inside the block it belongs to.
+        const std::size_t chroma = planes.chromaPitch * (area.y / 2) + (area.x / 2) * (interleaved ? 2 : 1);
+        planes.luma += planes.lumaPitch * area.y + area.x;
+        planes.u += chroma;
+        planes.v += chroma;
         out.resize(targetRowBytes * target.height);
-        if (frame.layout == FrameLayout::Nv12) ScaleYuv<true>(planes, frame, target, out.data());
-        else ScaleYuv<false>(planes, frame, target, out.data());
+        if (interleaved) ScaleYuv<true>(planes, picture, target, out.data());
+        else ScaleYuv<false>(planes, picture, target, out.data());
     } else {
         std::int64_t stride = frame.stride;
         if (frame.length % frame.height == 0 && frame.length / frame.height >= rowBytes) {
@@ -330,9 +347,10 @@ bool ScaleFrame(const DecodedFrame& frame, const FrameTarget& target, std::vecto
         }
         const std::uint64_t pitch = stride < 0 ? static_cast<std::uint64_t>(-stride) : static_cast<std::uint64_t>(stride);
         if (pitch < rowBytes || frame.length < std::uint64_t{frame.height} * pitch) return false;
-        const Plane plane{stride < 0 ? frame.data + pitch * (frame.height - 1) : frame.data, stride};
+        const Plane whole{stride < 0 ? frame.data + pitch * (frame.height - 1) : frame.data, stride};
+        const Plane plane{whole.Row(area.y) + std::size_t{area.x} * kFrameBytesPerPixel, stride};
         out.resize(targetRowBytes * target.height);
-        ScaleRgb32(plane, frame, target, out.data());
+        ScaleRgb32(plane, picture, target, out.data());
     }
     for (std::uint32_t y = 0; y < target.white.size(); ++y) {
         if (target.white[y] != 0) BlendWhite(out.data() + targetRowBytes * y, targetRowBytes, target.white[y]);

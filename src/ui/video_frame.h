@@ -43,6 +43,15 @@ enum class FrameLayout {
     I420,
 };
 
+// A rectangle of a decoded frame, in pixels; a width of 0 stands for the whole frame.
+struct FrameArea {
+    std::uint32_t x = 0;
+    std::uint32_t y = 0;
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    friend bool operator==(const FrameArea&, const FrameArea&) = default;
+};
+
 // One frame as the decoder hands it over.
 struct DecodedFrame {
     FrameLayout layout = FrameLayout::Rgb32;
@@ -54,10 +63,18 @@ struct DecodedFrame {
     // width x 4 bytes, that row length wins (decoders pad rows without saying so), in the
     // direction the type announced.
     std::int32_t stride = 0;
+    // The picture inside the decoded size: a decoder may decode to a whole number of
+    // macroblocks (1184 columns for a 1170-wide clip) and name the shown part by its display
+    // aperture; the columns and rows outside it are padding and must never be shown.
+    FrameArea picture{};
 };
 
-// Scales `frame` into `out` as target.width x target.height top-down rows of the published
-// layout: bilinear, with pixel centres at +0.5 in both pictures, so that the same size
+// The part of a `width` x `height` frame that is the picture: `aperture` when it names a
+// non-empty rectangle inside the frame, else the whole frame.
+FrameArea PictureArea(std::uint32_t width, std::uint32_t height, const FrameArea& aperture);
+
+// Scales the picture of `frame` (PictureArea) into `out` as target.width x target.height
+// top-down rows of the published layout: bilinear, with pixel centres at +0.5 in both pictures, so that the same size
 // copies exactly and half the size averages each 2 x 2 block; NV12 and I420 are converted
 // with the BT.709 studio-range matrix of HD video, their chroma taken as a half-size
 // picture centred on each 2 x 2 block of luma. Then each row's white is blended over it. False when the

@@ -152,6 +152,55 @@ TEST(FrameScaler, Rgb32ExactResults) {
     }
 }
 
+TEST(FrameScaler, PictureAreaIsTheApertureOnlyWhenItLiesInsideTheFrame) {
+    const struct {
+        FrameArea aperture, expected;
+    } cases[] = {
+        {{}, {0, 0, 1184, 720}},                        // none given
+        {{0, 0, 1170, 720}, {0, 0, 1170, 720}},         // macroblock padding at the right
+        {{8, 4, 1168, 716}, {8, 4, 1168, 716}},         // reaching the far corner exactly
+        {{16, 0, 1170, 720}, {0, 0, 1184, 720}},        // would read past the right edge
+        {{0, 0, 1170, 0}, {0, 0, 1184, 720}},           // empty
+        {{1184, 0, 1, 720}, {0, 0, 1184, 720}},         // starts outside
+        {{0, 0xFFFFFFF0u, 10, 32}, {0, 0, 1184, 720}},  // an offset that would wrap around
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(PictureArea(1184, 720, c.aperture), c.expected) << c.aperture.x << "," << c.aperture.y << " "
+                                                                  << c.aperture.width << "x" << c.aperture.height;
+    }
+}
+
+TEST(FrameScaler, OnlyThePictureInsideTheApertureShows) {
+    // Coded 8 x 4 with white padding around a black picture: NV12 padded at the right, I420
+    // around a picture at 2, 2 (whole chroma blocks), RGB32 at an odd column.
+    const Shape nv12{"NV12", FrameLayout::Nv12, 8, 4, 8, 8}, i420{"I420", FrameLayout::I420, 8, 4, 8, 4};
+    const struct {
+        const Shape& shape;
+        FrameArea picture;
+    } cases[] = {{nv12, {0, 0, 6, 4}}, {i420, {2, 2, 4, 2}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.shape.name);
+        const FrameArea& p = c.picture;
+        const auto inside = [&](std::size_t x, std::size_t y) { return x >= p.x && x < p.x + p.width && y >= p.y && y < p.y + p.height; };
+        const Bytes data = Yuv(c.shape, [&](std::size_t x, std::size_t y) { return inside(x, y) ? 16 : 235; }, 128, 128);
+        DecodedFrame frame{c.shape.layout, data.data(), data.size(), c.shape.width, c.shape.height, 0};
+        frame.picture = p;
+        Bytes out;
+        ASSERT_TRUE(ScaleFrame(frame, NaturalSize(p.width, p.height), out));
+        ExpectPixels(out, NaturalSize(p.width, p.height), [](std::uint32_t, std::uint32_t) { return std::tuple{0, 0, 0}; }, 0);
+    }
+    const Bytes rgb = {9, 9, 9, 0, 1, 1, 1, 0, 2, 2, 2, 0, 9, 9, 9, 0,  // padding at both ends of each row
+                       9, 9, 9, 0, 3, 3, 3, 0, 4, 4, 4, 0, 9, 9, 9, 0};
+    DecodedFrame frame{FrameLayout::Rgb32, rgb.data(), rgb.size(), 4, 2, 16};
+    frame.picture = {1, 0, 2, 2};
+    Bytes out;
+    ASSERT_TRUE(ScaleFrame(frame, NaturalSize(2, 2), out));
+    ExpectPixels(out, NaturalSize(2, 2), [](std::uint32_t x, std::uint32_t y) {
+        const int v = static_cast<int>(1 + x + 2 * y);
+        return std::tuple{v, v, v};
+    }, 0);
+}
+
 TEST(FrameScaler, WhiteIsBlendedOverEachRow) {
     const Bytes data = {0, 100, 200, 0};  // one pixel: blue 0, green 100, red 200
     FrameTarget target = Target(1, 3, 1, 3);
