@@ -53,6 +53,18 @@ FrameTarget MediaStrip(unsigned dpi) {
     return strip;
 }
 
+UpdateParts DivideUpdate(const PixelRect& update, int frameWidth, int frameHeight) {
+    const int left = update.x;
+    const int top = update.y;
+    const int right = update.x + update.width;
+    const int bottom = update.y + update.height;
+    const int frameRight = std::clamp(frameWidth, left, right);
+    const int frameBottom = std::clamp(frameHeight, top, bottom);
+    return {{left, top, frameRight - left, frameBottom - top},
+            {frameRight, top, right - frameRight, frameBottom - top},
+            {left, frameBottom, right - left, bottom - frameBottom}};
+}
+
 PixelRect BarStrip(unsigned dpi) {
     const float s = DesignScale(dpi);
     const int left = static_cast<int>(std::floor(kTrackLeft * s)) - 1;

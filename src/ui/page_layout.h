@@ -65,6 +65,18 @@ PixelRect RetryButtonRect(unsigned dpi);
 // white below) blended into its rows, so that painting a frame is a copy.
 FrameTarget MediaStrip(unsigned dpi);
 
+// How a paint's update rectangle divides while a video frame shows: the frame's own part
+// (its rows, as wide as the frame), the columns right of the frame beside those rows and the
+// rows below it, both taken from the page's layer. The client can be wider or taller than
+// the strip at its DPI (a size Windows gave the window that is not the page's), and every
+// pixel of it must be painted. Empty parts have no width or no height.
+struct UpdateParts {
+    PixelRect frame;
+    PixelRect beside;
+    PixelRect below;
+};
+UpdateParts DivideUpdate(const PixelRect& update, int frameWidth, int frameHeight);
+
 // The device pixels that the progress segment can touch at a DPI, with a pixel to spare for
 // anti-aliasing: what a step of the sweep repaints.
 PixelRect BarStrip(unsigned dpi);

@@ -331,33 +331,41 @@ void PageCanvas::Paint(HWND window, const PageState& page, const PagePalette& pa
     IntersectRect(&update, &update, &client);
     if (IsRectEmpty(&update)) return;
 
-    // The frame's rows go straight to the window; the layer's below them through the back
-    // buffer, which is written directly: nothing of GDI's may be pending there.
-    const auto top = static_cast<std::uint32_t>(update.top);
-    const auto bottom = static_cast<std::uint32_t>(update.bottom);
-    std::uint32_t layerTop = top;
+    // The frame's rows go straight to the window; the rest comes from the layer through the
+    // back buffer, which is written directly: nothing of GDI's may be pending there.
+    const PixelRect whole{update.left, update.top, update.right - update.left, update.bottom - update.top};
+    UpdateParts parts{{}, {}, whole};
     if (video) {
-        const std::uint32_t frameRows = std::min(MediaStrip(dpi).height, bottom);
-        if (top >= frameRows || DrawVideoRows(paint.dc(), top, frameRows)) layerTop = std::max(top, frameRows);
-    }
-    if (layerTop >= bottom) return;
-    GdiFlush();
-    for (std::uint32_t row = layerTop; row < bottom; ++row) {
-        std::memcpy(back_->Row(static_cast<int>(row)), layer_->Row(static_cast<int>(row)), back_->Pitch());
-    }
-    update.top = static_cast<LONG>(layerTop);
-
-    const PixelRect bar = BarStrip(dpi);
-    RECT barRect{bar.x, bar.y, bar.x + bar.width, bar.y + bar.height};
-    RECT segmentClip{};
-    if (IntersectRect(&segmentClip, &barRect, &update)) {
-        if (const UniqueGraphics graphics = CreatePageGraphics(back_->dc(), dpi, &segmentClip)) {
-            Painter painter{graphics.get(), palette};
-            PaintSegment(painter, page);
+        const FrameTarget strip = MediaStrip(dpi);
+        const UpdateParts divided =
+            DivideUpdate(whole, static_cast<int>(strip.width), static_cast<int>(strip.height));
+        const PixelRect& frame = divided.frame;
+        const auto top = static_cast<std::uint32_t>(frame.y);
+        if (frame.width <= 0 || frame.height <= 0 ||
+            DrawVideoRows(paint.dc(), top, top + static_cast<std::uint32_t>(frame.height))) {
+            parts = divided;
         }
     }
-    BitBlt(paint.dc(), update.left, update.top, update.right - update.left, update.bottom - update.top, back_->dc(),
-           update.left, update.top, SRCCOPY);
+    GdiFlush();
+    const PixelRect bar = BarStrip(dpi);
+    const RECT barRect{bar.x, bar.y, bar.x + bar.width, bar.y + bar.height};
+    for (const PixelRect& part : {parts.beside, parts.below}) {
+        if (part.width <= 0 || part.height <= 0) continue;
+        const std::size_t offset = static_cast<std::size_t>(part.x) * 4;
+        for (int row = part.y; row < part.y + part.height; ++row) {
+            std::memcpy(back_->Row(row) + offset, layer_->Row(row) + offset, static_cast<std::size_t>(part.width) * 4);
+        }
+        const RECT rect{part.x, part.y, part.x + part.width, part.y + part.height};
+        RECT segmentClip{};
+        if (IntersectRect(&segmentClip, &barRect, &rect)) {
+            if (const UniqueGraphics graphics = CreatePageGraphics(back_->dc(), dpi, &segmentClip)) {
+                Painter painter{graphics.get(), palette};
+                PaintSegment(painter, page);
+            }
+            GdiFlush();
+        }
+        BitBlt(paint.dc(), part.x, part.y, part.width, part.height, back_->dc(), part.x, part.y, SRCCOPY);
+    }
 }
 
 void PaintPage(HDC dc, unsigned dpi, const PageState& page, const PagePalette& palette) {

@@ -128,5 +128,26 @@ TEST(PageLayout, MediaStripAndBarStripAtEachDpi) {
     }
 }
 
+TEST(PageLayout, EveryPixelOfAnUpdateIsPaintedOnce) {
+    // The strip at 96 DPI is 680 x 419; a client of 717 x 534 is what an oversized suggested
+    // rectangle of WM_DPICHANGED once gave.
+    const struct {
+        const char* name;
+        PixelRect update, frame, beside, below;
+    } cases[] = {
+        {"the page's client", {0, 0, 680, 497}, {0, 0, 680, 419}, {680, 0, 0, 419}, {0, 419, 680, 78}},
+        {"a wider, taller client", {0, 0, 717, 534}, {0, 0, 680, 419}, {680, 0, 37, 419}, {0, 419, 717, 115}},
+        {"a frame's invalidation", {0, 0, 680, 419}, {0, 0, 680, 419}, {680, 0, 0, 419}, {0, 419, 680, 0}},
+        {"the status line", {36, 430, 600, 20}, {36, 430, 600, 0}, {636, 430, 0, 0}, {36, 430, 600, 20}},
+        {"right of the frame", {700, 10, 17, 50}, {700, 10, 0, 50}, {700, 10, 17, 50}, {700, 60, 17, 0}},
+    };
+    for (const auto& c : cases) {
+        const UpdateParts parts = DivideUpdate(c.update, 680, 419);
+        EXPECT_EQ(parts.frame, c.frame) << c.name;
+        EXPECT_EQ(parts.beside, c.beside) << c.name;
+        EXPECT_EQ(parts.below, c.below) << c.name;
+    }
+}
+
 }  // namespace
 }  // namespace tavro::ui
