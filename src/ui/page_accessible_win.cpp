@@ -7,6 +7,7 @@
 #include <atomic>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/system_functions.h"
@@ -43,6 +44,19 @@ HRESULT ReturnText(std::wstring_view text, BSTR* out) {
     return *out != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 
+// UI Automation's LiveSetting property, which the mingw-w64 headers do not define.
+constexpr GUID kLiveSettingProperty = {0xc12bcd8e, 0x2a8e, 0x4950, {0x8a, 0xe7, 0x36, 0x25, 0x11, 0x1d, 0x58, 0xeb}};
+
+// Active Accessibility's annotation service; null where it cannot be made.
+ComPtr<IAccPropServices> CreatePropertyServices() {
+    ComPtr<IAccPropServices> services;
+    if (FAILED(CoCreateInstance(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER, IID_IAccPropServices,
+                                reinterpret_cast<void**>(services.GetAddressOf())))) {
+        services.Reset();
+    }
+    return services;
+}
+
 // The window's title as the accessible name of its client area.
 HRESULT ReturnWindowText(HWND window, BSTR* out) {
     wchar_t text[128] = {};
@@ -52,19 +66,25 @@ HRESULT ReturnWindowText(HWND window, BSTR* out) {
 }  // namespace
 
 // Every call reads the window's page model afresh; the parts are simple elements named by
-// child id, except Retry, a real button whose own standard object is handed out.
-class PageAccessible final : public IAccessible {
+// child id, except Retry, a real button whose own standard object is handed out. Once
+// disconnected every call but IUnknown's answers kAccessibleGone.
+class PageAccessible final : public IAccessible, public IAccIdentity {
 public:
-    PageAccessible(HWND window, HWND button, const PageState& page) : window_(window), button_(button), page_(&page) {}
+    PageAccessible(HWND window, int retryId, const PageState& page) : window_(window), retryId_(retryId), page_(&page) {}
 
     void Disconnect() { page_ = nullptr; }
 
-    // IUnknown
+    // IUnknown, for both interfaces
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** out) override {
         if (out == nullptr) return E_POINTER;
         *out = nullptr;
-        if (id != IID_IUnknown && id != IID_IDispatch && id != IID_IAccessible) return E_NOINTERFACE;
-        *out = static_cast<IAccessible*>(this);
+        if (id == IID_IUnknown || id == IID_IDispatch || id == IID_IAccessible) {
+            *out = static_cast<IAccessible*>(this);
+        } else if (id == IID_IAccIdentity) {
+            *out = static_cast<IAccIdentity*>(this);
+        } else {
+            return E_NOINTERFACE;
+        }
         AddRef();
         return S_OK;
     }
@@ -75,20 +95,35 @@ public:
         return left;
     }
 
+    // IAccIdentity: the identity of the window's client object, so that what is annotated
+    // for (window, OBJID_CLIENT, child) through IAccPropServices (the status line's live
+    // setting) is found on this object's parts.
+    HRESULT STDMETHODCALLTYPE GetIdentityString(DWORD child, BYTE** identity, DWORD* length) override {
+        *identity = nullptr;
+        *length = 0;
+        if (Gone()) return kAccessibleGone;
+        const ComPtr<IAccPropServices> services = CreatePropertyServices();
+        if (!services) return E_NOTIMPL;
+        return services->ComposeHwndIdentityString(window_, static_cast<DWORD>(OBJID_CLIENT), child, identity, length);
+    }
+
     // IDispatch: screen readers call IAccessible directly; there is no type library.
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
         *count = 0;
-        return S_OK;
+        return Gone() ? kAccessibleGone : S_OK;
     }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return Gone() ? kAccessibleGone : E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return Gone() ? kAccessibleGone : E_NOTIMPL;
+    }
     HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        return E_NOTIMPL;
+        return Gone() ? kAccessibleGone : E_NOTIMPL;
     }
 
     // IAccessible
     HRESULT STDMETHODCALLTYPE get_accParent(IDispatch** parent) override {
         *parent = nullptr;
+        if (Gone()) return kAccessibleGone;
         IAccessible* standard = Standard();
         return standard != nullptr ? standard->get_accParent(parent) : S_FALSE;
     }
@@ -109,14 +144,16 @@ public:
     }
     HRESULT STDMETHODCALLTYPE get_accName(VARIANT child, BSTR* name) override {
         *name = nullptr;
-        if (IsSelf(child)) return page_ != nullptr ? ReturnWindowText(window_, name) : RPC_E_DISCONNECTED;
+        if (Gone()) return kAccessibleGone;
+        if (IsSelf(child)) return ReturnWindowText(window_, name);
         PageItem item{};
         const HRESULT found = Find(child, item);
         return found == S_OK ? ReturnText(item.name, name) : found;
     }
     HRESULT STDMETHODCALLTYPE get_accValue(VARIANT child, BSTR* value) override {
         *value = nullptr;
-        if (IsSelf(child)) return page_ != nullptr ? S_FALSE : RPC_E_DISCONNECTED;
+        if (Gone()) return kAccessibleGone;
+        if (IsSelf(child)) return S_FALSE;
         PageItem item{};
         const HRESULT found = Find(child, item);
         return found == S_OK ? ReturnText(item.value, value) : found;
@@ -126,13 +163,14 @@ public:
     HRESULT STDMETHODCALLTYPE get_accHelpTopic(BSTR* file, VARIANT, long* topic) override {
         *file = nullptr;
         *topic = 0;
-        return S_FALSE;
+        return Gone() ? kAccessibleGone : S_FALSE;
     }
     HRESULT STDMETHODCALLTYPE get_accKeyboardShortcut(VARIANT child, BSTR* text) override {
         return NoText(child, text);
     }
     HRESULT STDMETHODCALLTYPE get_accRole(VARIANT child, VARIANT* role) override {
         *role = VARIANT{};
+        if (Gone()) return kAccessibleGone;
         long value = ROLE_SYSTEM_CLIENT;
         if (!IsSelf(child)) {
             PageItem item{};
@@ -145,6 +183,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE get_accState(VARIANT child, VARIANT* state) override {
         *state = VARIANT{};
+        if (Gone()) return kAccessibleGone;
         if (IsSelf(child)) {
             IAccessible* standard = Standard();
             return standard != nullptr ? standard->get_accState(child, state) : E_FAIL;
@@ -152,22 +191,26 @@ public:
         PageItem item{};
         if (const HRESULT found = Find(child, item); found != S_OK) return found;
         state->vt = VT_I4;
+        // Retry is what Enter presses (DM_GETDEFID names it): the default button.
+        const long retry = STATE_SYSTEM_FOCUSABLE | STATE_SYSTEM_DEFAULT;
         state->lVal = item.kind != PageItemKind::Retry ? STATE_SYSTEM_READONLY
-                      : GetFocus() == button_          ? STATE_SYSTEM_FOCUSABLE | STATE_SYSTEM_FOCUSED
-                                                       : STATE_SYSTEM_FOCUSABLE;
+                      : GetFocus() == Button()        ? retry | STATE_SYSTEM_FOCUSED
+                                                       : retry;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE get_accFocus(VARIANT* focus) override {
         *focus = VARIANT{};
+        if (Gone()) return kAccessibleGone;
         IAccessible* standard = Standard();
         return standard != nullptr ? standard->get_accFocus(focus) : S_FALSE;
     }
     HRESULT STDMETHODCALLTYPE get_accSelection(VARIANT* selection) override {
         *selection = VARIANT{};
-        return S_FALSE;
+        return Gone() ? kAccessibleGone : S_FALSE;
     }
     HRESULT STDMETHODCALLTYPE get_accDefaultAction(VARIANT child, BSTR* action) override {
         *action = nullptr;
+        if (Gone()) return kAccessibleGone;
         PageItem item{};
         if (IsSelf(child) || Find(child, item) != S_OK || item.kind != PageItemKind::Retry) return S_FALSE;
         ComPtr<IAccessible> retry;
@@ -175,11 +218,13 @@ public:
         return retry->get_accDefaultAction(Self(), action);
     }
     HRESULT STDMETHODCALLTYPE accSelect(long flags, VARIANT child) override {
+        if (Gone()) return kAccessibleGone;
         IAccessible* standard = IsSelf(child) ? Standard() : nullptr;
         return standard != nullptr ? standard->accSelect(flags, child) : DISP_E_MEMBERNOTFOUND;
     }
     HRESULT STDMETHODCALLTYPE accLocation(long* x, long* y, long* width, long* height, VARIANT child) override {
         *x = *y = *width = *height = 0;
+        if (Gone()) return kAccessibleGone;
         if (IsSelf(child)) {
             IAccessible* standard = Standard();
             return standard != nullptr ? standard->accLocation(x, y, width, height, child) : E_FAIL;
@@ -230,19 +275,25 @@ public:
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE accDoDefaultAction(VARIANT child) override {
+        if (Gone()) return kAccessibleGone;
         PageItem item{};
         if (IsSelf(child) || Find(child, item) != S_OK || item.kind != PageItemKind::Retry) {
             return DISP_E_MEMBERNOTFOUND;
         }
-        // Posted: the click must not run inside a call that a client is waiting on.
-        PostMessageW(button_, BM_CLICK, 0, 0);
+        // The command a click sends, posted: it must not run inside a call that a client is
+        // waiting on. BM_CLICK "might fail" while the window is not active, as its
+        // documentation warns, and a screen reader's own window is the active one.
+        PostMessageW(window_, WM_COMMAND, MAKEWPARAM(retryId_, BN_CLICKED), reinterpret_cast<LPARAM>(Button()));
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE put_accName(VARIANT, BSTR) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_accValue(VARIANT, BSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_accName(VARIANT, BSTR) override { return Gone() ? kAccessibleGone : E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_accValue(VARIANT, BSTR) override { return Gone() ? kAccessibleGone : E_NOTIMPL; }
 
 private:
     ~PageAccessible() = default;
+
+    bool Gone() const { return page_ == nullptr; }
+    HWND Button() const { return GetDlgItem(window_, retryId_); }
 
     static bool IsSelf(const VARIANT& child) { return child.vt == VT_I4 && child.lVal == CHILDID_SELF; }
     static VARIANT Self() {
@@ -254,10 +305,11 @@ private:
 
     // The page's parts now. Nothing may be thrown back into the caller's COM dispatch.
     HRESULT Snapshot(std::vector<PageItem>& items) const noexcept {
-        if (page_ == nullptr) return RPC_E_DISCONNECTED;
+        if (Gone()) return kAccessibleGone;
         try {
             wchar_t retry[128] = {};
-            if (IsWindowVisible(button_)) GetWindowTextW(button_, retry, 128);
+            const HWND button = Button();
+            if (button != nullptr && IsWindowVisible(button)) GetWindowTextW(button, retry, 128);
             items = PageItems(*page_, retry);
             return S_OK;
         } catch (...) {
@@ -267,7 +319,8 @@ private:
 
     // S_OK with the part that `child` names, or the error for a gone window or a bad id.
     HRESULT Find(const VARIANT& child, PageItem& item) const noexcept {
-        if (child.vt != VT_I4) return page_ != nullptr ? E_INVALIDARG : RPC_E_DISCONNECTED;
+        if (Gone()) return kAccessibleGone;
+        if (child.vt != VT_I4) return E_INVALIDARG;
         std::vector<PageItem> items;
         if (const HRESULT taken = Snapshot(items); taken != S_OK) return taken;
         if (child.lVal < 1 || child.lVal > static_cast<long>(items.size())) return E_INVALIDARG;
@@ -277,8 +330,11 @@ private:
 
     HRESULT NoText(const VARIANT& child, BSTR* text) const {
         *text = nullptr;
+        if (Gone()) return kAccessibleGone;
         PageItem item{};
-        return IsSelf(child) || Find(child, item) == S_OK ? S_FALSE : E_INVALIDARG;
+        if (IsSelf(child)) return S_FALSE;
+        const HRESULT found = Find(child, item);
+        return found == S_OK ? S_FALSE : found;
     }
 
     // Retry as its own object, any other part as its child id.
@@ -298,7 +354,7 @@ private:
     RECT ScreenBox(const PageItem& item) const {
         RECT box{};
         if (item.kind == PageItemKind::Retry) {
-            GetWindowRect(button_, &box);
+            GetWindowRect(Button(), &box);
             return box;
         }
         const float s = DesignScale(GetDpiForWindow(window_));
@@ -311,7 +367,7 @@ private:
     // The system's object for the client area answers what is the window's, not the page's:
     // its parent, focus, state and place.
     IAccessible* Standard() {
-        if (page_ == nullptr) return nullptr;
+        if (Gone()) return nullptr;
         if (!standard_) {
             try {
                 Oleacc().CreateStdAccessibleObject(window_, OBJID_CLIENT, IID_IAccessible,
@@ -326,7 +382,9 @@ private:
     ComPtr<IDispatch> RetryObject() const {
         ComPtr<IDispatch> object;
         try {
-            Oleacc().CreateStdAccessibleObject(button_, OBJID_CLIENT, IID_IDispatch,
+            const HWND button = Button();
+            if (button == nullptr) return object;
+            Oleacc().CreateStdAccessibleObject(button, OBJID_CLIENT, IID_IDispatch,
                                                reinterpret_cast<void**>(object.GetAddressOf()));
         } catch (...) {
             object.Reset();
@@ -336,18 +394,18 @@ private:
 
     std::atomic<ULONG> references_{1};
     HWND window_;
-    HWND button_;
+    int retryId_;
     const PageState* page_;
     ComPtr<IAccessible> standard_;
 };
 
-LRESULT PageAccessibility::Answer(HWND window, HWND button, const PageState& page, WPARAM wParam, LPARAM lParam) {
+LRESULT PageAccessibility::Answer(HWND window, int retryId, const PageState& page, WPARAM wParam, LPARAM lParam) {
     // Compared as 32 bits: the id arrives sign-extended or not, depending on the sender.
-    if (static_cast<DWORD>(lParam) != static_cast<DWORD>(OBJID_CLIENT)) return 0;
+    if (disconnected_ || static_cast<DWORD>(lParam) != static_cast<DWORD>(OBJID_CLIENT)) return 0;
     try {
         const OleaccFunctions& oleacc = Oleacc();
-        if (object_ == nullptr) object_ = new PageAccessible(window, button, page);
-        const LRESULT result = oleacc.LresultFromObject(IID_IAccessible, wParam, object_);
+        if (object_ == nullptr) object_ = new PageAccessible(window, retryId, page);
+        const LRESULT result = oleacc.LresultFromObject(IID_IAccessible, wParam, static_cast<IAccessible*>(object_));
         return result > 0 ? result : 0;
     } catch (...) {
         return 0;  // without oleacc the system's own object answers
@@ -355,19 +413,33 @@ LRESULT PageAccessibility::Answer(HWND window, HWND button, const PageState& pag
 }
 
 void PageAccessibility::Disconnect() {
+    disconnected_ = true;
+    properties_.Reset();
     if (object_ == nullptr) return;
     object_->Disconnect();
     // Releases what remote clients still hold, so the object goes now, not at their leisure.
-    CoDisconnectObject(object_, 0);
-    object_->Release();
+    CoDisconnectObject(static_cast<IAccessible*>(object_), 0);
+    static_cast<IAccessible*>(object_)->Release();
     object_ = nullptr;
 }
 
-void AnnouncePage(HWND window, PageState& announced, const PageState& now) {
+void PageAccessibility::Announce(HWND window, PageState& announced, const PageState& now) {
     const PageAnnouncement change = DecideAnnouncement(announced, now);
     announced = now;
-    if (change.statusName) {
-        NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, window, OBJID_CLIENT, kStatusChildId);
+    if (change.live != LiveSetting::Off && !disconnected_) {
+        // Screen readers speak a live region only once it has a live setting. Where the
+        // annotation service is missing or refuses (Wine's is a stub), the event still goes.
+        if (!std::exchange(propertiesTried_, true)) properties_ = CreatePropertyServices();
+        if (properties_) {
+            VARIANT setting{};
+            setting.vt = VT_I4;
+            setting.lVal = static_cast<LONG>(change.live);
+            properties_->SetHwndProp(window, static_cast<DWORD>(OBJID_CLIENT), kStatusChildId, kLiveSettingProperty,
+                                     setting);
+        }
+    }
+    if (change.statusName) NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, window, OBJID_CLIENT, kStatusChildId);
+    if (change.live != LiveSetting::Off) {
         NotifyWinEvent(EVENT_OBJECT_LIVEREGIONCHANGED, window, OBJID_CLIENT, kStatusChildId);
     }
     if (change.progressValue) NotifyWinEvent(EVENT_OBJECT_VALUECHANGE, window, OBJID_CLIENT, kProgressChildId);

@@ -13,7 +13,8 @@ std::vector<PageItem> PageItems(const PageState& page, const std::wstring& retry
     };
     add(PageItemKind::Status, page.status, L"", StatusBox(page.failureShown));
     if (!page.failureShown) {
-        add(PageItemKind::Progress, L"", ProgressValue(page), {kTrackLeft, kBarTop, kTrackWidth, kBarHeight});
+        // The bar has no label of its own: what it measures is what the status line says.
+        add(PageItemKind::Progress, page.status, ProgressValue(page), {kTrackLeft, kBarTop, kTrackWidth, kBarHeight});
     }
     if (!page.detail.empty()) add(PageItemKind::Detail, page.detail, L"", kDetailBox);
     if (page.failureShown) add(PageItemKind::Retry, retryText, L"", kRetryBox);
@@ -26,10 +27,15 @@ std::wstring ProgressValue(const PageState& page) {
 }
 
 PageAnnouncement DecideAnnouncement(const PageState& before, const PageState& after) {
-    return {.statusName = before.status != after.status,
-            .progressValue = !after.failureShown && ProgressValue(before) != ProgressValue(after),
-            .partsChanged = before.failureShown != after.failureShown || before.detail.empty() != after.detail.empty(),
-            .failure = !before.failureShown && after.failureShown};
+    PageAnnouncement change{
+        .statusName = before.status != after.status,
+        .progressValue = !after.failureShown && ProgressValue(before) != ProgressValue(after),
+        .partsChanged = before.failureShown != after.failureShown || before.detail.empty() != after.detail.empty(),
+        .failure = !before.failureShown && after.failureShown};
+    if (change.statusName || change.failure) {
+        change.live = after.failureShown ? LiveSetting::Assertive : LiveSetting::Polite;
+    }
+    return change;
 }
 
 }  // namespace tavro::ui

@@ -27,7 +27,7 @@ struct PageItem {
     float x, y, width, height;
 };
 
-// The status line always; the progress bar while no failure is shown; the detail line when
+// The status line always; the progress bar, named by the status line, while no failure is shown; the detail line when
 // it is not empty; the Retry button while it is shown. A part's child id is its position
 // plus one, so the status line is always 1 and the bar, when present, 2.
 std::vector<PageItem> PageItems(const PageState& page, const std::wstring& retryText);
@@ -38,14 +38,20 @@ inline constexpr long kProgressChildId = 2;
 // bar "100%"), else nothing.
 std::wstring ProgressValue(const PageState& page);
 
+// The live setting of a live region, as UI Automation numbers it (LiveSetting).
+enum class LiveSetting { Off = 0, Polite = 1, Assertive = 2 };
+
 // What a change of the page must announce: a new status text; a new shown percentage (so
 // at most once per percent, however often the same value arrives); a changed set of parts;
-// a failure that has just been put up.
+// a failure that has just been put up. The status line is a live region: a new text is
+// spoken politely, after what is being read; a failure, text or not, interrupts. `live` is
+// the setting to give it before its live-region event, Off when no event is due.
 struct PageAnnouncement {
     bool statusName = false;
     bool progressValue = false;
     bool partsChanged = false;
     bool failure = false;
+    LiveSetting live = LiveSetting::Off;
 };
 PageAnnouncement DecideAnnouncement(const PageState& before, const PageState& after);
 

@@ -5,6 +5,13 @@
 //                                 with the name its object has now, and the tree
 // Output, UTF-8 lines: "event <kind> <child> <name>", "client <name>",
 // "child <id> role <role> name <name> value <value>" ("role object" for a child object).
+//   screen_reader activate        sends WM_ACTIVATE, prints "focus retry|window|other"
+//   screen_reader dpi DPI         prints WM_GETDPISCALEDSIZE's answer for DPI and the frame
+//                                 of that DPI ("scaled <result> <cx> <cy> frame <fx> <fy>"),
+//                                 then sends WM_DPICHANGED at the window's own DPI with a
+//                                 rectangle 37 pixels too large each way
+// Wine's session never sends the last two (no window manager, one screen); their pointers
+// are written into the window's process, as neither message is marshalled.
 // The hook only records: it is entered again while a query waits on the window's process.
 #include <windows.h>
 #include <oleacc.h>
@@ -14,6 +21,7 @@
 #include <vector>
 
 #include "platform/text.h"
+#include "platform/win_handles.h"
 
 namespace {
 
@@ -121,6 +129,41 @@ int wmain(int argc, wchar_t** argv) {
     if (window == nullptr) {
         Print(L"error no window");
         return 1;
+    }
+    if (argc > 1 && std::wstring(argv[1]) == L"activate") {
+        SendMessageW(window, WM_ACTIVATE, WA_ACTIVE, 0);
+        GUITHREADINFO info{sizeof(info)};
+        GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
+        const HWND retry = FindWindowExW(window, nullptr, L"Button", nullptr);
+        Print(std::wstring(L"focus ") + (info.hwndFocus == retry ? L"retry" : info.hwndFocus == window ? L"window" : L"other"));
+        return 0;
+    }
+    if (argc > 2 && std::wstring(argv[1]) == L"dpi") {
+        DWORD id = 0;
+        GetWindowThreadProcessId(window, &id);
+        const tavro::UniqueKernelHandle owner(
+            OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, id));
+        const HANDLE process = owner.get();
+        void* remote = VirtualAllocEx(process, nullptr, sizeof(RECT), MEM_COMMIT, PAGE_READWRITE);
+        const UINT dpi = static_cast<UINT>(_wtoi(argv[2]));
+        SIZE size{};
+        WriteProcessMemory(process, remote, &size, sizeof(size), nullptr);
+        const LRESULT answered = SendMessageW(window, WM_GETDPISCALEDSIZE, dpi, reinterpret_cast<LPARAM>(remote));
+        ReadProcessMemory(process, remote, &size, sizeof(size), nullptr);
+        RECT frame{};
+        AdjustWindowRectExForDpi(&frame, static_cast<DWORD>(GetWindowLongPtrW(window, GWL_STYLE)), FALSE,
+                                 static_cast<DWORD>(GetWindowLongPtrW(window, GWL_EXSTYLE)), dpi);
+        Print(L"scaled " + std::to_wstring(answered) + L" " + std::to_wstring(size.cx) + L" " + std::to_wstring(size.cy) +
+              L" frame " + std::to_wstring(frame.right - frame.left) + L" " + std::to_wstring(frame.bottom - frame.top));
+        RECT suggested{};
+        GetWindowRect(window, &suggested);
+        suggested.right += 37;
+        suggested.bottom += 37;
+        WriteProcessMemory(process, remote, &suggested, sizeof(suggested), nullptr);
+        const UINT own = GetDpiForWindow(window);
+        SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(own, own), reinterpret_cast<LPARAM>(remote));
+        VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+        return 0;
     }
     PrintTree(window);
     return 0;

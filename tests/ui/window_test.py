@@ -250,6 +250,8 @@ def retry(case, w, keys=False):
     page(case, w, shot, True)
     keyboard = (("Enter", lambda: w.send("Return")), ("Tab and Space", lambda: w.send("Tab", "space")),
                 ("a click", w.click_retry))
+    if keys:  # as after Alt+Tab back: Space then presses Retry, Enter goes on working
+        check(case, "activation puts the focus back on Retry", run("wine", READER, "activate").strip() == "focus retry")
     for how, act in keyboard if keys else ():
         before = events().count("installer_opened")
         act()
@@ -298,8 +300,19 @@ def reader_preview(case, w):
     check(case, "painted at 48 %", w.shot(case, Shot.label))
     client, parts = tree(run("wine", READER, "read"))
     check(case, "client named by the window title", client == "Tavro Installer", client)
-    check(case, "status line, then the bar with its value", parts == [("41", TEXTS["desktop_installer_downloading"], ""),
-                                                                       ("48", "", "48%")], parts)
+    downloading = TEXTS["desktop_installer_downloading"]
+    check(case, "status line, then the bar named by it with its value",
+          parts == [("41", downloading, ""), ("48", downloading, "48%")], parts)
+
+
+def dpi_messages(case, w):
+    """What a move to a monitor of another scale sends, and an activation while no Retry shows."""
+    check(case, "painted at 48 %", w.shot(case, Shot.label))
+    check(case, "activation leaves the focus on the window", run("wine", READER, "activate").strip() == "focus window")
+    scaled = run("wine", READER, "dpi", "192").split()
+    check(case, "the size for 192 DPI: the page's client there and that DPI's frame", len(scaled) == 7 and
+          scaled[:2] == ["scaled", "1"] and (int(scaled[2]) - int(scaled[5]), int(scaled[3]) - int(scaled[6])) == (1360, 994), scaled)
+    page(case, w, w.shot(case + "-suggested", Shot.label), False)
 
 
 def reader_failure(case, w):
@@ -372,6 +385,7 @@ CASES = [  # name, the window, the channel server's script, the check
     ("missing-slide", dict(exe=EXE_NO_SLIDE), [], missing_slide),
     ("screen-reader-preview", dict(args=["--ui-preview"]), [], reader_preview),
     ("screen-reader-failure", dict(listen=True), NOBODY, reader_failure),
+    ("dpi-messages", dict(args=["--ui-preview"]), [], dpi_messages),
     ("reduced-motion", dict(args=["--ui-preview"], reg=[NO_ANIMATION]), [], lambda c, w: slides(c, w, turns=False)),
     ("high-contrast", None, [], high_contrast),
 ]
