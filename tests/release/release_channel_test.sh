@@ -101,6 +101,7 @@ while IFS='|' read -r name file configuration code message; do
   check "check-installer $name: message" yes "$(grep -qF -- "$message" <<<"$output" && echo yes || echo "no: $output")"
 done <<END
 signed|$demo/installer/TavroInstaller.exe|$config|0|accepted: $demo/installer/TavroInstaller.exe signed by $(awk '$1 == "demo-publisher.pem" { print $2 }' "$pki/fingerprints.txt"), runs as the invoker
+signed: what runs before the program's code|$demo/installer/TavroInstaller.exe|$config|0|; delay-loads gdiplus.dll; 3 TLS callbacks (the runtime's)
 unsigned build|$installer|$config|1|refused: Application signature or publisher mismatch: the file carries no Authenticode signature
 signed by the other publisher|other.exe|$config|1|refused: Application signature or publisher mismatch: the signer certificate $(awk '$1 == "other-publisher.pem" { print $2 }' "$pki/fingerprints.txt") is not in windowsSignerSHA256
 a byte changed after signing|changed.exe|$config|1|(the file changed after it was signed)

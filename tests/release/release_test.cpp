@@ -302,20 +302,70 @@ TEST(LoadConfig, PostLinkStepWritesASoundDirectoryOnceOrRefuses) {
     }
 }
 
-TEST(InstallerCheck, ReadsTheManifestLevelAndComparesConfigurations) {
-    const std::pair<const char*, const char*> manifests[][1] = {
-        {{R"(<requestedExecutionLevel level="asInvoker" uiAccess="false"/>)", "asInvoker"}},
-        {{"<v3:requestedExecutionLevel uiAccess='false' level='requireAdministrator'></v3:requestedExecutionLevel>",
-          "requireAdministrator"}},
-        {{R"(<!-- <requestedExecutionLevel level="highestAvailable"/> --><requestedExecutionLevel level="asInvoker"/>)",
-          "asInvoker"}},
-        {{R"(<requestedExecutionLevelX level="asInvoker"/>)", ""}},
-        {{R"(<requestedExecutionLevel uiAccess="false"/>)", ""}},
-        {{R"(<requestedExecutionLevel level="asInvoker")", ""}},
-        {{R"(<!-- <requestedExecutionLevel level="asInvoker"/>)", ""}},
-    };
-    for (const auto& [m] : manifests) EXPECT_EQ(RequestedExecutionLevel(m.first), m.second) << m.first;
+// "" when `check` accepts, else its refusal; a reader's " at byte N" left off.
+std::string Refusal(const std::function<void()>& check) {
+    try {
+        check();
+        return "";
+    } catch (const std::runtime_error& e) {
+        const std::string what = e.what();
+        return what.substr(0, what.find(" at byte "));
+    }
+}
 
+TEST(InstallerCheck, ManifestIsReadAsXmlWithNamespaces) {
+    std::ifstream built(std::string(std::getenv("TAVRO_SOURCE_DIR")) + "/resources/installer.manifest");
+    const std::string buildManifest((std::istreambuf_iterator<char>(built)), std::istreambuf_iterator<char>());
+    ASSERT_NE(buildManifest.find("Common-Controls"), std::string::npos);
+    const auto manifest = [](const std::string& inside) {
+        return R"(<?xml version="1.0"?><assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">)" +
+               inside + "</assembly>";
+    };
+    const auto trustInfo = [](const char* space, const std::string& inside) {
+        return std::string(R"(<trustInfo xmlns="urn:schemas-microsoft-com:)") + space +
+               R"("><security><requestedPrivileges>)" + inside + "</requestedPrivileges></security></trustInfo>";
+    };
+    const std::string invoker = trustInfo("asm.v3", R"(<requestedExecutionLevel level="asInvoker"/>)");
+    const std::string admin = trustInfo("asm.v3", R"(<requestedExecutionLevel level="requireAdministrator"/>)");
+    const auto dependency = [](const std::string& identity) {
+        return "<dependency><dependentAssembly><assemblyIdentity type='win32' " + identity +
+               "/></dependentAssembly></dependency>";
+    };
+    const std::string m = "the installer's manifest ", elevated = m + "asks for requireAdministrator, not asInvoker";
+    const std::string malformed = m + "is not well-formed XML: ";
+    const std::pair<std::string, std::string> cases[] = {
+        {buildManifest, ""},
+        {manifest(R"(<v3:trustInfo xmlns:v3="urn:schemas-microsoft-com:asm.v3"><v3:security><v3:requestedPrivileges>)"
+                  R"(<v3:requestedExecutionLevel level='as&#73;nvoker'/></v3:requestedPrivileges></v3:security></v3:trustInfo>)"),
+         ""},
+        {manifest("<!--" + invoker + "-->" + admin), elevated},
+        {manifest("<description><![CDATA[" + invoker + "]]></description>" + admin), elevated},
+        {manifest(R"(<requestedExecutionLevel xmlns="urn:decoy" level="asInvoker"/>)" + admin), elevated},
+        {manifest(R"(<requestedExecutionLevel level="asInvoker"/>)" + admin),
+         m + "names 2 requestedExecutionLevel elements; Windows heeds one"},
+        {manifest(trustInfo("asm.v2", R"(<requestedExecutionLevel level="asInvoker"/>)")),
+         m + "names its requestedExecutionLevel outside the trustInfo of urn:schemas-microsoft-com:asm.v3"},
+        {manifest("<description/>"), m + "names no requestedExecutionLevel"},
+        {manifest(trustInfo("asm.v3", R"(<requestedExecutionLevel level="asInvoker" level="requireAdministrator"/>)")),
+         malformed + "the attribute level repeated"},
+        {"<!DOCTYPE assembly>" + manifest(invoker), malformed + "a document type or other declaration"},
+        {manifest("<v3:trustInfo/>" + invoker), malformed + "the undeclared prefix v3"},
+        {manifest(invoker + "<description>"), malformed + "an end tag that closes no open element"},
+        {R"(<assembly xmlns="urn:schemas-microsoft-com:asm.v3"/>)", m + "is no assembly of urn:schemas-microsoft-com:asm.v1"},
+        {manifest(invoker + R"(<file name="helper.dll"/>)"),
+         m + "names the file helper.dll, which Windows loads from beside the installer"},
+        {manifest(invoker + dependency(R"(name="Tavro.Helpers" version="1.0.0.0")")),
+         m + "depends on the private assembly Tavro.Helpers, which Windows looks for beside the installer"},
+        {manifest(invoker + dependency(R"(name="Microsoft.Windows.Common-Controls" version="5.82.0.0" publicKeyToken="6595b64144ccf1df")")),
+         m + "depends on the assembly Microsoft.Windows.Common-Controls 5.82.0.0, not Microsoft.Windows.Common-Controls "
+             "6.0.0.0: Windows looks for one that WinSxS lacks beside the installer"},
+    };
+    for (const auto& [text, refusal] : cases) {
+        EXPECT_EQ(Refusal([&] { CheckManifestText(text); }), refusal) << text;
+    }
+}
+
+TEST(InstallerCheck, ComparesConfigurations) {
     const json::JsonObject expected = json::JsonObject::Parse(LR"({"a":"x","b":[1,2]})");
     const std::pair<const wchar_t*, const char*> configurations[] = {
         {LR"({"b":[1,2],"a":"x"})", ""},
@@ -325,6 +375,130 @@ TEST(InstallerCheck, ReadsTheManifestLevelAndComparesConfigurations) {
     };
     for (const auto& [embedded, difference] : configurations) {
         EXPECT_EQ(ConfigurationDifference(json::JsonObject::Parse(embedded), expected), difference);
+    }
+}
+
+// LoadConfigPe with its load configuration in place and a .text section (RVA 0x4000, file
+// 0x800) as GNU ld links the installer: one load-time import, a delay-load descriptor that data
+// directory 13 does not name, and a TLS directory with the runtime's three callbacks.
+constexpr std::size_t kText = 0x800, kDelayName = kText + 0x80, kDelayAddresses = kText + 0xC0;
+constexpr std::size_t kImportName = kText + 0x180, kCallbacks = kText + 0x240;
+constexpr std::size_t kDelayEntry = kOptional + 112 + 13 * 8;
+constexpr std::uint32_t kCode = 0x00004000;  // low half of the VA 0x100004000
+
+void PutText(Bytes& b, std::size_t at, const std::string& text) {
+    std::copy(text.begin(), text.end(), b.begin() + static_cast<std::ptrdiff_t>(at));
+    b[at + text.size()] = 0;
+}
+
+Bytes LoadingPe() {
+    Bytes b = LoadConfigPe();
+    b.resize(0xB00, 0);
+    Put16(b, 0x46, 4);
+    Put32(b, kOptional + 56, 0x5000);
+    Put32(b, kLoadConfigEntry, 0x3000);
+    Put32(b, kLoadConfigEntry + 4, 0x118);
+    const std::size_t header = kSections + 120;
+    std::memcpy(b.data() + header, ".text", 5);
+    Put32(b, header + 8, 0x300);
+    Put32(b, header + 12, 0x4000);
+    Put32(b, header + 16, 0x300);
+    Put32(b, header + 20, kText);
+    Put32(b, header + 36, 0x60000020);
+    Put32(b, kOptional + 112 + 8, 0x4100);  // import directory
+    Put32(b, kOptional + 112 + 12, 40);
+    Put32(b, kText + 0x10C, 0x4180);
+    Put32(b, kText + 0x110, 0x41A0);
+    PutText(b, kImportName, "KERNEL32.dll");
+    const std::uint32_t delay[] = {1, 0x4080, 0x2010, 0x40C0, 0x40D0};  // attributes, name, module, IAT, INT
+    for (std::size_t i = 0; i < 5; ++i) Put32(b, kText + 0x40 + 4 * i, delay[i]);
+    PutText(b, kDelayName, "gdiplus.dll");
+    Put32(b, kDelayAddresses, kCode);
+    Put32(b, kDelayAddresses + 4, 1);
+    Put32(b, kText + 0xD0, 0x40E0);
+    Put32(b, kOptional + 112 + 9 * 8, 0x4200);  // TLS directory
+    Put32(b, kOptional + 112 + 9 * 8 + 4, 40);
+    Put32(b, kText + 0x218, 0x4240);
+    Put32(b, kText + 0x21C, 1);
+    for (std::size_t i = 0; i < 3; ++i) {
+        Put32(b, kCallbacks + 8 * i, kCode);
+        Put32(b, kCallbacks + 8 * i + 4, 1);
+    }
+    return b;
+}
+
+TEST(InstallerCheck, RefusesDllsFromBesideTheProgram) {
+    const std::string dllFrom = "; only DLLs loaded from System32 at start may be: gdiplus.dll";
+    struct Case {
+        const char* name;
+        std::function<void(Bytes&)> change;
+        std::string outcome;  // imports | delay imports | TLS callbacks, or the refusal
+    };
+    const Case cases[] = {
+        {"as GNU ld links it", [](Bytes&) {}, "kernel32.dll | gdiplus.dll | 3"},
+        {"directory 13 naming the same descriptor",
+         [](Bytes& b) { Put32(b, kDelayEntry, 0x4040); Put32(b, kDelayEntry + 4, 64); }, "kernel32.dll | gdiplus.dll | 3"},
+        {"another delay load", [](Bytes& b) { PutText(b, kDelayName, "version.dll"); },
+         "the installer delay-loads version.dll" + dllFrom},
+        {"another delay load only directory 13 names",
+         [](Bytes& b) {
+             PutText(b, kDelayName, "version.dll");
+             Put32(b, kDelayAddresses, 0);  // no thunk: not a descriptor the search takes
+             Put32(b, kDelayEntry, 0x4040);
+             Put32(b, kDelayEntry + 4, 64);
+         },
+         "the installer delay-loads version.dll" + dllFrom},
+        {"gdiplus at load time", [](Bytes& b) { PutText(b, kImportName, "gdiplus.dll"); },
+         "the installer imports gdiplus.dll at load time; only known DLLs may be: advapi32.dll, gdi32.dll, "
+         "kernel32.dll, msvcrt.dll, ole32.dll, shell32.dll, shlwapi.dll, user32.dll"},
+        {"sections whose addresses overlap", [](Bytes& b) { Put32(b, kSections + 12, 0x2100); },
+         "Not a valid Windows executable: sections whose addresses overlap"},
+        {"a fourth TLS callback", [](Bytes& b) { Put32(b, kCallbacks + 24, kCode); Put32(b, kCallbacks + 28, 1); },
+         "the installer has 4 TLS callbacks, which run before the DLL search is narrowed; only the runtime's 3 may"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes file = LoadingPe();
+        c.change(file);
+        InstallerVerdict verdict;
+        const std::string refusal = Refusal([&] { CheckImageLoading(file, ReadPeImage(file), verdict); });
+        const auto joined = [](const std::vector<std::string>& names) {
+            std::string text;
+            for (const std::string& name : names) text += (text.empty() ? "" : " ") + name;
+            return text;
+        };
+        EXPECT_EQ(refusal.empty() ? joined(verdict.imports) + " | " + joined(verdict.delayImports) + " | " +
+                                        std::to_string(verdict.tlsCallbacks)
+                                  : refusal,
+                  c.outcome);
+    }
+}
+
+TEST(InstallerCheck, FindsConfigurationsInOnePass) {
+    // A read-only section after the .rsrc of SyntheticPe: hostile runs around two configurations.
+    const std::string first = R"({"channelURL":"a"})", second = R"({"x":{"y":1},"channelURL":"b"})";
+    std::string data = "junk" + first + '\0';
+    for (int i = 0; i < (1 << 21); ++i) data += "{\"";
+    data += '\0';
+    for (int i = 0; i < 200; ++i) data += "{\"a\":" + std::string(1000, '[') + std::string(1000, ']') + "}" + '\0';
+    data += "\x01" + second + '\0';
+    Bytes file = SyntheticPe();
+    Put16(file, 0x46, 2);
+    const std::size_t header = kSections + 40;
+    Put32(file, header + 8, static_cast<std::uint32_t>(data.size()));
+    Put32(file, header + 12, 0x2000);
+    Put32(file, header + 16, static_cast<std::uint32_t>(data.size()));
+    Put32(file, header + 20, static_cast<std::uint32_t>(file.size()));
+    Put32(file, header + 36, 0x40000040);
+    file.insert(file.end(), data.begin(), data.end());
+    const PeImage image = ReadPeImage(file);
+
+    EXPECT_EQ(FindEmbeddedConfigurations(file, image), (std::vector<std::string>{first, second}));
+    // The work bound: one candidate a run, none overlapping, so every byte is parsed at most once.
+    const std::vector<FileRange> candidates = ConfigurationCandidates(file, image);
+    EXPECT_EQ(candidates.size(), 202u);
+    for (std::size_t i = 1; i < candidates.size(); ++i) {
+        EXPECT_GE(candidates[i].offset, candidates[i - 1].offset + candidates[i - 1].size);
     }
 }
 

@@ -200,11 +200,16 @@ int RunCheckInstaller(int argc, char** argv) {
         std::cout << "refused: " << verdict.error << "\n";
         return 1;
     }
-    std::string imports;
-    for (const std::string& name : verdict.imports) imports += (imports.empty() ? "" : " ") + name;
+    const auto joined = [](const std::vector<std::string>& names) {
+        std::string text;
+        for (const std::string& name : names) text += (text.empty() ? "" : " ") + name;
+        return text.empty() ? std::string("none") : text;
+    };
     std::cout << "accepted: " << args.positional[0] << " signed by " << verdict.signerSha256
               << ", runs as the invoker, configured for " << verdict.channelUrl
-              << ", imports from System32 only (DependentLoadFlags 0x800): " << imports << "\n";
+              << ", imports from System32 only (DependentLoadFlags 0x800): " << joined(verdict.imports)
+              << "; delay-loads " << joined(verdict.delayImports) << "; " << verdict.tlsCallbacks
+              << " TLS callbacks (the runtime's)\n";
     return 0;
 }
 

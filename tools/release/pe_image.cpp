@@ -322,6 +322,151 @@ std::vector<std::string> ReadImportedDllNames(std::span<const std::uint8_t> file
     return names;
 }
 
+std::vector<FileRange> SectionRawData(const PeImage& image, std::uint32_t mask, std::uint32_t value) {
+    std::vector<FileRange> ranges;
+    for (const PeSection& s : image.sections) {
+        if ((s.characteristics & mask) == value && s.raw.size != 0) ranges.push_back(s.raw);
+    }
+    std::sort(ranges.begin(), ranges.end(), [](const FileRange& a, const FileRange& b) { return a.offset < b.offset; });
+    std::vector<FileRange> merged;
+    for (const FileRange& range : ranges) {
+        if (!merged.empty() && range.offset <= merged.back().offset + merged.back().size) {
+            const std::size_t end = std::max(merged.back().offset + merged.back().size, range.offset + range.size);
+            merged.back().size = end - merged.back().offset;
+        } else {
+            merged.push_back(range);
+        }
+    }
+    return merged;
+}
+
+namespace {
+
+// The sections by address, for a search that may look up millions of addresses. A loader maps
+// sections into disjoint address ranges and refuses an image whose table overlaps them; with
+// them disjoint, the one section found is the one SectionOfRva gives.
+class SectionIndex {
+public:
+    explicit SectionIndex(const PeImage& image) {
+        for (const PeSection& s : image.sections) {
+            if (s.raw.size != 0) sorted_.push_back(&s);
+        }
+        std::sort(sorted_.begin(), sorted_.end(),
+                  [](const PeSection* a, const PeSection* b) { return a->virtualAddress < b->virtualAddress; });
+        for (std::size_t i = 1; i < sorted_.size(); ++i) {
+            if (sorted_[i]->virtualAddress - std::uint64_t{sorted_[i - 1]->virtualAddress} < sorted_[i - 1]->raw.size) {
+                Malformed("sections whose addresses overlap");
+            }
+        }
+    }
+
+    const PeSection* Find(std::uint64_t rva) const {
+        const auto after = std::upper_bound(sorted_.begin(), sorted_.end(), rva,
+                                            [](std::uint64_t v, const PeSection* s) { return v < s->virtualAddress; });
+        if (after == sorted_.begin()) return nullptr;
+        const PeSection* s = *(after - 1);
+        return rva - s->virtualAddress < s->raw.size ? s : nullptr;
+    }
+
+private:
+    std::vector<const PeSection*> sorted_;
+};
+
+// The NUL-terminated name at `rva` in its section's raw data, as a loader takes a DLL name:
+// nothing when it runs past its section or 260 bytes, or holds other than printable ASCII.
+std::optional<std::string> DllNameAt(std::span<const std::uint8_t> file, const PeSection* section, std::uint64_t rva) {
+    constexpr std::uint64_t kLongestName = 260;
+    if (section == nullptr) return std::nullopt;
+    const std::uint64_t start = section->raw.offset + (rva - section->virtualAddress);
+    const std::uint64_t end = std::min<std::uint64_t>(section->raw.offset + section->raw.size, start + kLongestName);
+    std::string name;
+    for (std::uint64_t c = start; c < end; ++c) {
+        if (file[c] == 0) return name.empty() ? std::nullopt : std::optional<std::string>(std::move(name));
+        if (file[c] < 0x20 || file[c] > 0x7E) return std::nullopt;
+        name += static_cast<char>(file[c]);
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::vector<std::string> ReadDelayImportedDllNames(std::span<const std::uint8_t> file, const PeImage& image) {
+    constexpr std::uint64_t kDescriptorSize = 32, kMostDescriptors = 1024;
+    constexpr std::uint32_t kRvaBased = 1;  // dlattrRva
+    const Reader r(file);
+    std::vector<std::string> names;
+    std::uint64_t descriptors = 0;
+    const auto add = [&](std::string name) {
+        if (++descriptors > kMostDescriptors) Malformed("more than 1024 delay-load descriptors");
+        if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(std::move(name));
+    };
+
+    const DataDirectory directory = ReadDataDirectory(file, image, kDelayImportDirectory);
+    for (std::uint64_t at = directory.rva; at != 0; at += kDescriptorSize) {
+        const FileRange descriptor = MapRvaRange(image, at, kDescriptorSize, "delay import directory");
+        const std::uint32_t nameField = r.U32(descriptor.offset + 4, "delay import directory");
+        if (nameField == 0) break;
+        // Without the RVA attribute the fields are virtual addresses (only a 32-bit image's fit).
+        const bool rvaBased = (r.U32(descriptor.offset, "delay import directory") & kRvaBased) != 0;
+        if (!rvaBased && nameField < image.imageBase) Malformed("delay-loaded DLL name outside the file");
+        const std::uint64_t nameRva = rvaBased ? nameField : nameField - image.imageBase;
+        const std::optional<std::string> name = DllNameAt(file, SectionOfRva(image, nameRva), nameRva);
+        if (!name) Malformed("delay-loaded DLL name that is not plain text");
+        add(*name);
+    }
+
+    const SectionIndex sections(image);
+    const std::uint64_t width = image.pe32Plus ? 8 : 4;
+    // The first entry of a table the descriptor names: an address or name slot.
+    const auto first = [&](std::uint32_t rva, std::uint64_t& value) {
+        const PeSection* section = sections.Find(rva);
+        if (section == nullptr || width > section->raw.size - (rva - section->virtualAddress)) return false;
+        const std::uint64_t at = section->raw.offset + (rva - section->virtualAddress);
+        value = width == 8 ? r.U64(at, "address slot") : r.U32(at, "address slot");
+        return true;
+    };
+    const auto inImage = [&](std::uint32_t rva) { return rva != 0 && rva < image.sizeOfImage; };
+    for (const FileRange& data : SectionRawData(image, 0, 0)) {
+        // Descriptors are 4-byte aligned, and so is every section's raw data in a loadable image.
+        for (std::uint64_t at = (data.offset + 3) & ~std::uint64_t{3}; at + kDescriptorSize <= data.offset + data.size;
+             at += 4) {
+            const auto field = [&](std::uint64_t index) { return r.U32(at + 4 * index, "section data"); };
+            if (field(0) != kRvaBased) continue;
+            const std::uint32_t nameRva = field(1), handle = field(2), bound = field(5), unload = field(6);
+            if (!inImage(handle) || bound >= image.sizeOfImage || unload >= image.sizeOfImage) continue;
+            std::uint64_t firstSlot = 0, firstName = 0;
+            if (!first(field(3), firstSlot) || !first(field(4), firstName) || firstName == 0) continue;
+            const PeSection* code = firstSlot < image.imageBase ? nullptr : sections.Find(firstSlot - image.imageBase);
+            if (code == nullptr || (code->characteristics & kSectionExecute) == 0) continue;
+            if (std::optional<std::string> name = DllNameAt(file, sections.Find(nameRva), nameRva)) add(std::move(*name));
+        }
+    }
+    return names;
+}
+
+std::vector<std::uint64_t> ReadTlsCallbacks(std::span<const std::uint8_t> file, const PeImage& image) {
+    constexpr std::size_t kMostCallbacks = 1024;
+    std::vector<std::uint64_t> callbacks;
+    const DataDirectory directory = ReadDataDirectory(file, image, kTlsDirectory);
+    if (directory.rva == 0) return callbacks;
+    const Reader r(file);
+    const std::uint64_t width = image.pe32Plus ? 8 : 4;
+    const auto read = [&](std::uint64_t offset) {
+        return width == 8 ? r.U64(offset, "TLS callbacks") : r.U32(offset, "TLS callbacks");
+    };
+    // StartAddressOfRawData, EndAddressOfRawData, AddressOfIndex, AddressOfCallBacks.
+    const std::uint64_t array = read(MapRvaRange(image, directory.rva, 4 * width, "TLS directory").offset + 3 * width);
+    if (array == 0) return callbacks;
+    if (array < image.imageBase) Malformed("TLS callbacks outside the file");
+    for (std::uint64_t at = array - image.imageBase;; at += width) {
+        const std::uint64_t callback = read(MapRvaRange(image, at, width, "TLS callbacks").offset);
+        if (callback == 0) break;
+        if (callbacks.size() == kMostCallbacks) Malformed("more than 1024 TLS callbacks");
+        callbacks.push_back(callback);
+    }
+    return callbacks;
+}
+
 FileRange FindResourceData(std::span<const std::uint8_t> file, const PeImage& image, std::uint32_t type,
                            std::uint32_t id) {
     const DataDirectory resources = ReadDataDirectory(file, image, 2);

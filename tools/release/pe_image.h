@@ -55,7 +55,9 @@ struct PeImage {
 
 // Data directory indexes the release tool reads.
 inline constexpr std::size_t kImportDirectory = 1;
+inline constexpr std::size_t kTlsDirectory = 9;
 inline constexpr std::size_t kLoadConfigDirectory = 10;
+inline constexpr std::size_t kDelayImportDirectory = 13;
 
 // A data directory entry: where it is in the file, and what it holds.
 struct DataDirectory {
@@ -95,6 +97,11 @@ std::uint64_t ReadU64(std::span<const std::uint8_t> file, std::uint64_t offset, 
 // The section whose raw data holds the RVA, or null.
 const PeSection* SectionOfRva(const PeImage& image, std::uint64_t rva);
 
+// The raw data of the sections whose characteristics masked with `mask` are `value`, in file
+// order, each byte once however the section table overlaps them: a search over it reads each
+// byte of the file at most once.
+std::vector<FileRange> SectionRawData(const PeImage& image, std::uint32_t mask, std::uint32_t value);
+
 // The readers below are for the release tool's check of the installer itself; a setup
 // package is never put through them. Each throws the reader's error when the structure
 // it follows leaves the file.
@@ -105,6 +112,19 @@ LoadConfiguration ReadLoadConfiguration(std::span<const std::uint8_t> file, cons
 // The DLL names of the import directory, in the loader's order: it stops at the first
 // descriptor without a name or an address table.
 std::vector<std::string> ReadImportedDllNames(std::span<const std::uint8_t> file, const PeImage& image);
+
+// The DLL names of the delay-load descriptors: those data directory 13 lists, then every other
+// descriptor the image carries. GNU ld 2.40 leaves the directory empty although dlltool's
+// descriptors are linked in (into .text), and the program's delay-load helper is handed its
+// descriptor by the thunk that calls it, never through the directory; so the sections are
+// searched for what a helper can use: an RVA-based descriptor naming a DLL, whose module
+// handle, address and name tables lie in the image and whose first address slot still points
+// at code. Each name once, in the order found.
+std::vector<std::string> ReadDelayImportedDllNames(std::span<const std::uint8_t> file, const PeImage& image);
+
+// The virtual addresses in the TLS directory's callback array, which the loader calls before
+// the entry point; empty when the image has none.
+std::vector<std::uint64_t> ReadTlsCallbacks(std::span<const std::uint8_t> file, const PeImage& image);
 
 // The data of resource type/id (any language, the neutral one first); size 0 when absent.
 FileRange FindResourceData(std::span<const std::uint8_t> file, const PeImage& image, std::uint32_t type,
