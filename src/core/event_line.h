@@ -8,8 +8,10 @@ namespace tavro {
 
 // One journal line as the text-mode journal stream takes it:
 // {"event":NAME,"platform":"windows","timestamp":MILLIS} and a line feed, which the
-// stream stores as CR LF. The name goes in unescaped: every event name is plain ASCII.
-std::string FormatEventLine(std::string_view name, std::int64_t unixMillis);
+// stream stores as CR LF; a failure that a server's HTTP status decided also keeps that
+// status, as ,"httpStatus":STATUS before the closing brace. The name goes in unescaped:
+// every event name is plain ASCII.
+std::string FormatEventLine(std::string_view name, std::int64_t unixMillis, std::uint32_t httpStatus = 0);
 
 // A Windows file time (100 ns units since 1601-01-01 UTC) as whole milliseconds since
 // 1970-01-01 UTC, the fraction dropped.

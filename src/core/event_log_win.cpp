@@ -106,7 +106,7 @@ std::int64_t CurrentUnixMillis() {
     return FileTimeToUnixMillis(units);
 }
 
-void WriteEvent(const char* name) noexcept {
+void WriteEvent(const char* name, std::uint32_t httpStatus) noexcept {
     if (name == nullptr) return;
     try {
         const std::wstring path = JoinPath(cache::OpenPayloadCache(), L"events.jsonl");
@@ -120,7 +120,7 @@ void WriteEvent(const char* name) noexcept {
             if (size > kJournalSizeLimit && !RemoveFile(path)) return;
         }
 
-        AppendLine(path, FormatEventLine(name, CurrentUnixMillis()));
+        AppendLine(path, FormatEventLine(name, CurrentUnixMillis(), httpStatus));
     } catch (...) {
         // The journal is best effort: a lost event must never fail the installer.
     }

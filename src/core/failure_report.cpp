@@ -21,8 +21,13 @@ struct MessageText {
 };
 
 // Only failures whose cause the text names for certain: a server that answers with an
-// error status is still a download that did not work, so "HTTP " counts as network.
+// error status is still a download that did not work, so "HTTP " counts as network. But
+// a host that says the file does not exist or may not be read (forbidden, not found,
+// gone) is a broken release, which no connection of the user's can mend.
 constexpr MessageText kMessageTexts[] = {
+    {"HTTP 403", false, kGeneric},
+    {"HTTP 404", false, kGeneric},
+    {"HTTP 410", false, kGeneric},
     {"Network initialization failed", false, kNetwork},
     {"Network error. Check your connection or proxy and retry.", false, kNetwork},
     {"Network read failed", false, kNetwork},
@@ -48,6 +53,19 @@ std::wstring_view StatusKeyForMessage(std::string_view message) {
     return kGeneric;
 }
 
+// The status of a message "HTTP NNN" (with any text after the three digits); 0 for others.
+std::uint32_t HttpStatusOf(std::string_view message) {
+    constexpr std::string_view kPrefix = "HTTP ";
+    if (!message.starts_with(kPrefix) || message.size() < kPrefix.size() + 3) return 0;
+    std::uint32_t status = 0;
+    for (const char c : message.substr(kPrefix.size(), 3)) {
+        if (c < '0' || c > '9') return 0;
+        status = status * 10 + static_cast<std::uint32_t>(c - '0');
+    }
+    const bool ends = message.size() == kPrefix.size() + 3 || message[kPrefix.size() + 3] == ':';
+    return ends ? status : 0;
+}
+
 }  // namespace
 
 FailureReport DecideInstallFailure(FailureKind kind, std::string_view message, bool cancelRequested) {
@@ -58,7 +76,7 @@ FailureReport DecideInstallFailure(FailureKind kind, std::string_view message, b
     if (message == kRunningMessage) {
         return {"installer_failed", true, std::string(message), L"desktop_installer_running_error"};
     }
-    return {"installer_failed", true, std::string(message), StatusKeyForMessage(message)};
+    return {"installer_failed", true, std::string(message), StatusKeyForMessage(message), HttpStatusOf(message)};
 }
 
 FailureReport DecideLaunchRetryFailure(FailureKind kind, std::string_view message) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <exception>
 #include <string>
 #include <string_view>
@@ -14,6 +15,7 @@ struct FailureReport {
     bool hasDebuggerText = false;
     std::string debuggerText;
     std::wstring_view statusKey;
+    std::uint32_t httpStatus = 0;  // the server's status that ended the run, for the journal
 };
 
 // The kinds of failure a worker catches.
@@ -26,7 +28,7 @@ enum class FailureKind {
 // The report of a failed install run. A pause request wins over every message, but a
 // platform error is a failure even then. A runtime error's message picks the text that
 // says what failed (the network, the disk, the package's proof, a running Tavro); any
-// other failure shows the generic text.
+// other failure shows the generic text. A server's error status goes to the journal.
 FailureReport DecideInstallFailure(FailureKind kind, std::string_view message, bool cancelRequested);
 
 // The report of a failed launch retry: no event, the launch-error text.

@@ -12,6 +12,7 @@ struct LineCase {
     const char* name;
     std::int64_t millis;
     const char* expected;
+    std::uint32_t httpStatus = 0;
 };
 
 TEST(EventLine, FormatsTheExactBytes) {
@@ -27,9 +28,11 @@ TEST(EventLine, FormatsTheExactBytes) {
         // Names are written as given, with no escaping.
         {"a\"b", 5, "{\"event\":\"a\"b\",\"platform\":\"windows\",\"timestamp\":5}\n"},
         {"", 7, "{\"event\":\"\",\"platform\":\"windows\",\"timestamp\":7}\n"},
+        {"installer_failed", 9,
+         "{\"event\":\"installer_failed\",\"platform\":\"windows\",\"timestamp\":9,\"httpStatus\":404}\n", 404},
     };
     for (const LineCase& c : cases) {
-        EXPECT_EQ(FormatEventLine(c.name, c.millis), c.expected) << c.name;
+        EXPECT_EQ(FormatEventLine(c.name, c.millis, c.httpStatus), c.expected) << c.name;
     }
 }
 

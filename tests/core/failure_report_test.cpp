@@ -70,6 +70,34 @@ TEST(FailureReport, InstallRunTable) {
     }
 }
 
+// A host's "no such file" or "not yours" is a broken release, not the user's connection; every
+// status that ended a run is journaled.
+TEST(FailureReport, HttpStatusPicksTheTextAndIsJournaled) {
+    const struct {
+        const char* message;
+        bool cancel;
+        const wchar_t* key;
+        std::uint32_t status;
+    } cases[] = {
+        {"HTTP 403", false, L"desktop_installer_generic_error", 403},
+        {"HTTP 404", false, L"desktop_installer_generic_error", 404},
+        {"HTTP 410", false, L"desktop_installer_generic_error", 410},
+        {"HTTP 401", false, kNetwork, 401},
+        {"HTTP 503", false, kNetwork, 503},
+        {"HTTP 429: server busy. Retry later.", false, kNetwork, 429},
+        {"HTTP 4040", false, kNetwork, 0},
+        {"HTTP 40", false, kNetwork, 0},
+        {"Cannot read HTTP headers", false, L"desktop_installer_generic_error", 0},
+        {"HTTP 404", true, L"desktop_installer_paused", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        const FailureReport report = DecideInstallFailure(FailureKind::Runtime, c.message, c.cancel);
+        EXPECT_EQ(report.statusKey, c.key);
+        EXPECT_EQ(report.httpStatus, c.status);
+    }
+}
+
 TEST(FailureReport, LaunchRetryTable) {
     const FailureReport runtime = DecideLaunchRetryFailure(FailureKind::Runtime, "Installed, but could not start Tavro");
     EXPECT_EQ(runtime.event, nullptr);

@@ -8,6 +8,16 @@ namespace {
 
 constexpr std::string_view kPrefix = "{\"event\":\"";
 constexpr std::string_view kMiddle = "\",\"platform\":\"windows\",\"timestamp\":";
+constexpr std::string_view kStatus = ",\"httpStatus\":";
+
+// Digits only, no leading zero, at most `longest` of them.
+bool IsNumber(std::string_view text, std::size_t longest) {
+    if (text.empty() || text.size() > longest || text.front() == '0') return false;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return false;
+    }
+    return true;
+}
 
 // One line without its CR LF; false when it is not exactly an event line.
 bool ParseLine(std::string_view line, JournalLine& parsed) {
@@ -22,13 +32,16 @@ bool ParseLine(std::string_view line, JournalLine& parsed) {
     line.remove_prefix(nameEnd);
     if (line.substr(0, kMiddle.size()) != kMiddle) return false;
     line.remove_prefix(kMiddle.size());
-    if (line.size() < 2 || line.back() != '}' || line.front() < '1' || line.front() > '9' || line.size() > 20) {
-        return false;
-    }
+    if (line.empty() || line.back() != '}') return false;
     line.remove_suffix(1);
-    for (const char c : line) {
-        if (c < '0' || c > '9') return false;
+    const std::size_t status = line.find(kStatus);
+    if (status != std::string_view::npos) {
+        const std::string_view digits = line.substr(status + kStatus.size());
+        if (!IsNumber(digits, 3)) return false;
+        parsed.httpStatus = static_cast<std::uint32_t>(std::strtoul(std::string(digits).c_str(), nullptr, 10));
+        line = line.substr(0, status);
     }
+    if (!IsNumber(line, 19)) return false;
     parsed.timestamp = std::strtoll(std::string(line).c_str(), nullptr, 10);
     return true;
 }
@@ -49,7 +62,10 @@ std::vector<JournalLine> ParseJournal(std::string_view bytes) {
 
 std::vector<std::string> JournalEvents(std::string_view bytes) {
     std::vector<std::string> events;
-    for (JournalLine& line : ParseJournal(bytes)) events.push_back(std::move(line.event));
+    for (JournalLine& line : ParseJournal(bytes)) {
+        events.push_back(std::move(line.event));
+        if (line.httpStatus != 0) events.back() += " " + std::to_string(line.httpStatus);
+    }
     return events;
 }
 
