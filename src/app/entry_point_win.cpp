@@ -68,25 +68,39 @@ void RunMessageLoop(HWND window) {
     }
 }
 
-// Cached packages that the installed copy makes useless go at each hand-over: a start that
-// hands over never reaches an install run, whose pruning would take them. Skipped when
-// another installer holds the run lock; a failure only leaves them for a later start.
-void CleanUpCacheForInstalledCopy(const std::wstring& cacheDirectory, const std::wstring& installed) noexcept {
+// Whether a setup that an ended installer started from the cache still runs. A cache that
+// cannot be listed has nothing to find.
+bool CachedSetupRuns(const std::wstring& cacheDirectory, bool runLockHeld) noexcept {
     try {
-        const UniqueFile runLock = cache::TryTakeRunLock(cacheDirectory);
-        if (runLock) cache::CleanUpInstalledPackages(cacheDirectory, verify::ReadApplicationVersion(installed));
+        return static_cast<bool>(cache::FindRunningCachedSetup(cacheDirectory, runLockHeld));
     } catch (...) {
+        return false;
     }
 }
 
-// Starts the installed copy after cleaning the cache for it. False, with nothing started,
-// while a setup that an ended installer started from the cache still runs: the window's
-// run waits for that setup, and the copy it may be replacing stays closed meanwhile.
+// Starts the installed copy. False, with nothing started, while a setup that an ended
+// installer started from the cache still runs: the window's run waits for that setup, and
+// the copy it may be replacing stays closed meanwhile. Only a cache that is already there
+// and usable is looked at, and nothing is created: where there is none, nothing can run
+// from it. Cached packages that the installed copy makes useless go here, since a start
+// that hands over never reaches an install run, whose pruning would take them; without the
+// run lock (another installer runs) they wait for a later start.
 bool HandOverToInstalledCopy(const std::wstring& installed) {
-    const std::wstring cacheDirectory = cache::OpenPayloadCache();
-    if (cache::FindRunningCachedSetup(cacheDirectory).process) return false;
+    const std::wstring cacheDirectory = cache::ExistingPayloadCache();
+    UniqueFile runLock;
+    if (!cacheDirectory.empty()) {
+        runLock = cache::TryTakeRunLock(cacheDirectory);
+        if (CachedSetupRuns(cacheDirectory, static_cast<bool>(runLock))) return false;
+    }
     WriteEvent("installed_app_detected_at_startup");
-    CleanUpCacheForInstalledCopy(cacheDirectory, installed);
+    if (runLock) {
+        try {
+            cache::CleanUpInstalledPackages(cacheDirectory, verify::ReadApplicationVersion(installed));
+        } catch (...) {
+            // A version that cannot be read only leaves the packages for a later start.
+        }
+        runLock.reset();
+    }
     launch::LaunchWithHandshake(installed);
     return true;
 }

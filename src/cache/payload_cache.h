@@ -17,6 +17,11 @@ namespace tavro::cache {
 // "Cannot create cache" or "Unsafe cache directory" (unreadable, or a reparse point).
 std::wstring OpenPayloadCache();
 
+// The cache directory when it is already there and usable as one (a folder, not a reparse
+// point); empty otherwise. Creates nothing and never throws: a start that only looks for a
+// setup running from the cache must not make, or depend on, a cache.
+std::wstring ExistingPayloadCache() noexcept;
+
 // Removes package and validator files in the cache directory whose last write is more
 // than seven days old. Listing errors propagate as FileSystemError naming
 // "directory_iterator::directory_iterator" or "directory_iterator::operator++";
@@ -79,14 +84,19 @@ void WriteValidator(const std::wstring& validatorPath, std::wstring_view entityT
 // Throws "Cannot persist verified package" or "Cannot lock verified package".
 UniqueFile LockVerifiedPackage(CachedPackage& package);
 
-// A setup started from a package file of the cache that has not ended yet: a handle to it
-// that can be waited on and can read its exit code. Empty when none runs, or when the
-// process cannot be opened for that. Throws the listing's FileSystemError.
+// A setup started from a package file of the cache that has not ended yet. `process` can be
+// waited on and reads its exit code; it is empty, with `heldOpen` set, when no process that
+// can be opened so runs the file but something still keeps writers out of it (a setup of
+// another user or integrity level): that counts as running too, though only for a caller
+// that holds the run lock, since otherwise another installer may be what holds the file.
+// Nothing is set when none runs. Throws the listing's FileSystemError.
 struct RunningSetup {
     std::wstring packagePath;
     UniqueKernelHandle process;
+    bool heldOpen = false;
+    explicit operator bool() const noexcept { return process || heldOpen; }
 };
-RunningSetup FindRunningCachedSetup(const std::wstring& cacheDirectory);
+RunningSetup FindRunningCachedSetup(const std::wstring& cacheDirectory, bool runLockHeld);
 
 // Once `installedVersion` is installed and confirmed, and the caller holds the run lock:
 // removes what PlanInstalledCleanup names (a package's version is read from its file;

@@ -220,16 +220,46 @@ UniqueFile LockVerifiedPackage(CachedPackage& package) {
     return readOnly;
 }
 
-RunningSetup FindRunningCachedSetup(const std::wstring& cacheDirectory) {
-    RunningSetup found;
+std::wstring ExistingPayloadCache() noexcept {
+    try {
+        PWSTR rawFolder = nullptr;
+        const HRESULT located = SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_DEFAULT, nullptr, &rawFolder);
+        const UniqueCoTaskMemory folder(rawFolder);
+        if (FAILED(located) || rawFolder == nullptr) return {};
+        std::wstring path = JoinPath(rawFolder, L"TavroInstaller");
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || IsReparsePoint(attributes) ||
+            (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+            return {};
+        }
+        return path;
+    } catch (...) {
+        return {};
+    }
+}
+
+RunningSetup FindRunningCachedSetup(const std::wstring& cacheDirectory, bool runLockHeld) {
+    std::vector<std::wstring> packages;
     ForEachDirectoryEntry(cacheDirectory, [&](const std::wstring& name) {
-        if (found.process || !IsPackageFileName(name)) return;
-        const std::wstring path = JoinPath(cacheDirectory, name);
-        UniqueKernelHandle process = verify::OpenProcessRunningFromPath(path);
-        if (!process) return;
-        found.packagePath = path;
-        found.process = std::move(process);
+        if (IsPackageFileName(name)) packages.push_back(JoinPath(cacheDirectory, name));
     });
+    RunningSetup found;
+    for (const std::wstring& path : packages) {
+        found.process = verify::OpenProcessRunningFile(path);
+        if (found.process) {
+            found.packagePath = path;
+            return found;
+        }
+    }
+    if (!runLockHeld) return found;
+    // No installer of this user holds a package now: what keeps writers out runs from it.
+    for (const std::wstring& path : packages) {
+        if (IsFileHeldAgainstWriters(path)) {
+            found.packagePath = path;
+            found.heldOpen = true;
+            return found;
+        }
+    }
     return found;
 }
 

@@ -60,14 +60,15 @@ void WriteRequest(const std::wstring& path, const std::wstring& id) {
     if (!WriteFileBytes(path, WideToUtf8(request.Stringify()))) Fail("Cannot create launch request");
 }
 
+// Starts the copy; with an id, it is told where to answer the request.
 void Start(const std::wstring& executable, const std::wstring& id) {
-    const std::wstring parameters = kSessionSwitch + id;
+    const std::wstring parameters = id.empty() ? L"" : kSessionSwitch + id;
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof info;
     info.fMask = SEE_MASK_NOCLOSEPROCESS;
     info.hwnd = ui::MainWindow();
     info.lpFile = executable.c_str();
-    info.lpParameters = parameters.c_str();
+    info.lpParameters = parameters.empty() ? nullptr : parameters.c_str();
     info.nShow = SW_SHOWNORMAL;
     if (!ShellExecuteExW(&info)) Fail("Installed, but could not start Tavro");
     // The installer never waits on the application.
@@ -88,19 +89,29 @@ bool ReceiptConfirmsLaunch(const std::wstring& receipt, const std::wstring& id, 
 
 bool LaunchWithHandshake(const std::wstring& executable) {
     verify::VerifyPublisherSignature(executable);
-    const std::wstring id = NewLaunchId();
-    const std::wstring folder = ReceiptFolder();
-    const std::wstring requestPath = JoinPath(folder, id + L".request.json");
-    const std::wstring receiptPath = JoinPath(folder, id + L".receipt.json");
-
-    WriteRequest(requestPath, id);
+    std::wstring id = NewLaunchId();
+    std::wstring requestPath;
+    std::wstring receiptPath;
+    try {
+        const std::wstring folder = ReceiptFolder();
+        requestPath = JoinPath(folder, id + L".request.json");
+        receiptPath = JoinPath(folder, id + L".receipt.json");
+        WriteRequest(requestPath, id);
+    } catch (const std::exception&) {
+        // No usable cache to leave a request in (a junction, no rights, a full disk): the
+        // user still gets the installed copy, started plainly and confirmed as a process.
+        id.clear();
+        RemoveFile(requestPath);
+        receiptPath.clear();
+    }
     Start(executable, id);
     ui::PostStatusUpdate(ui::LookupText(L"desktop_installer_opening"), L"", -1);
 
     bool confirmed = false;
     for (int poll = 0; poll < kPolls && !confirmed; ++poll) {
         // Not found only means that the receipt is not there yet.
-        if (QueryFileKind(receiptPath) == FileKind::Regular && ReceiptConfirmsLaunch(receiptPath, id, executable)) {
+        if (!id.empty() && QueryFileKind(receiptPath) == FileKind::Regular &&
+            ReceiptConfirmsLaunch(receiptPath, id, executable)) {
             confirmed = true;
             break;
         }
@@ -109,8 +120,10 @@ bool LaunchWithHandshake(const std::wstring& executable) {
         // the start every launched process is "running", even one that is about to fail.
         confirmed = verify::IsProcessRunningFromPath(executable);
     }
-    RemoveFile(requestPath);
-    RemoveFile(receiptPath);
+    if (!id.empty()) {
+        RemoveFile(requestPath);
+        RemoveFile(receiptPath);
+    }
     WriteEvent(confirmed ? "app_launch_confirmed" : "app_launch_unconfirmed");
     ui::PostStatusUpdate(ui::LookupText(L"desktop_installer_installed"), L"", -1);
     return confirmed;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -51,5 +52,23 @@ bool ReadFileBytes(const std::wstring& path, std::string& bytes, std::size_t lim
 
 // Replaces the file with these bytes; false on any failure.
 bool WriteFileBytes(const std::wstring& path, std::string_view bytes) noexcept;
+
+// What makes a file the same file whatever path reaches it (a link or junction in front,
+// a short 8.3 name, another spelling): its volume's serial number and its index there.
+struct FileIdentity {
+    DWORD volumeSerial = 0;
+    DWORD indexHigh = 0;
+    DWORD indexLow = 0;
+    friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+
+// The identity of the file or folder that the path names, following links; nothing when it
+// cannot be opened (missing, refused) or queried.
+std::optional<FileIdentity> IdentifyFile(const std::wstring& path) noexcept;
+
+// Whether some process keeps writers out of the file: an open for writing that admits every
+// other kind of sharing is refused with a sharing violation. A program running from the
+// file does that (its image is mapped), and so does a reader that shares for reading only.
+bool IsFileHeldAgainstWriters(const std::wstring& path) noexcept;
 
 }  // namespace tavro

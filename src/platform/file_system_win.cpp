@@ -144,4 +144,21 @@ bool WriteFileBytes(const std::wstring& path, std::string_view bytes) noexcept {
            written == bytes.size();
 }
 
+std::optional<FileIdentity> IdentifyFile(const std::wstring& path) noexcept {
+    // Attributes only: no access that a running program's image or a reader could refuse.
+    const UniqueFile file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!file || !GetFileInformationByHandle(file.get(), &info)) return std::nullopt;
+    return FileIdentity{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+}
+
+bool IsFileHeldAgainstWriters(const std::wstring& path) noexcept {
+    const UniqueFile file(CreateFileW(path.c_str(), FILE_WRITE_DATA,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    return !file && GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
 }  // namespace tavro

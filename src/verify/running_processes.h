@@ -15,9 +15,12 @@ bool IsProcessNameRunning(const std::wstring& fileName);
 // be opened or queried, and a failed snapshot, count as no match.
 bool IsProcessRunningFromPath(const std::wstring& path);
 
-// The same search, for a process to wait for: a handle with the rights to wait on it and to
-// read its exit code (SYNCHRONIZE, PROCESS_QUERY_LIMITED_INFORMATION), which keeps that code
-// readable after the process ends. Empty when no process matches or it cannot be opened so.
-UniqueKernelHandle OpenProcessRunningFromPath(const std::wstring& path);
+// A process that has not exited and runs the very file that `path` names, whatever path
+// started it (a link or junction in front, a short name, another spelling): file identity,
+// not path text, decides. The handle has the rights to wait on the process and to read its
+// exit code (SYNCHRONIZE, PROCESS_QUERY_LIMITED_INFORMATION), which keeps that code readable
+// after the process ends. Empty when the file cannot be identified, no process runs it, or
+// the one that does cannot be opened so (another user's, a higher integrity level's).
+UniqueKernelHandle OpenProcessRunningFile(const std::wstring& path);
 
 }  // namespace tavro::verify

@@ -4,10 +4,12 @@
 #include <tlhelp32.h>
 
 #include <functional>
+#include <optional>
 #include <utility>
 #include <vector>
 
 #include "platform/errors.h"
+#include "platform/file_system.h"
 #include "platform/text.h"
 #include "platform/win_handles.h"
 #include "verify/path_normalize.h"
@@ -27,14 +29,19 @@ bool AnyProcess(HANDLE snapshot, const std::function<bool(const PROCESSENTRY32W&
     return false;
 }
 
+// An exited process can linger in the snapshot while handles to it stay open.
+bool StillRunning(HANDLE process) {
+    DWORD exitCode = 0;
+    return !GetExitCodeProcess(process, &exitCode) || exitCode == STILL_ACTIVE;
+}
+
 UniqueKernelHandle TakeSnapshot() {
     const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     return UniqueKernelHandle(snapshot == INVALID_HANDLE_VALUE ? nullptr : snapshot);
 }
 
-// The first process that has not exited and was started from `path`, opened with `access`
-// (which must include PROCESS_QUERY_LIMITED_INFORMATION).
-UniqueKernelHandle OpenProcessFromPath(const std::wstring& path, DWORD access) {
+// The first process that has not exited and was started from `path`, as path text.
+UniqueKernelHandle OpenProcessFromPath(const std::wstring& path) {
     const UniqueKernelHandle snapshot = TakeSnapshot();
     if (!snapshot) return {};
     const std::wstring target = NormalizePathLexically(path);
@@ -43,11 +50,9 @@ UniqueKernelHandle OpenProcessFromPath(const std::wstring& path, DWORD access) {
     UniqueKernelHandle found;
     AnyProcess(snapshot.get(), [&](const PROCESSENTRY32W& entry) {
         if (!EqualsIgnoringCase(entry.szExeFile, targetName)) return false;
-        UniqueKernelHandle process(OpenProcess(access, FALSE, entry.th32ProcessID));
+        UniqueKernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
         if (!process) return false;
-        // An exited process can linger in the snapshot while handles to it stay open.
-        DWORD exitCode = 0;
-        if (GetExitCodeProcess(process.get(), &exitCode) && exitCode != STILL_ACTIVE) return false;
+        if (!StillRunning(process.get())) return false;
         DWORD size = static_cast<DWORD>(image.size());
         if (!QueryFullProcessImageNameW(process.get(), 0, image.data(), &size)) return false;
         if (!EqualsIgnoringCase(NormalizePathLexically({image.data(), size}), target)) return false;
@@ -68,11 +73,28 @@ bool IsProcessNameRunning(const std::wstring& fileName) {
 }
 
 bool IsProcessRunningFromPath(const std::wstring& path) {
-    return static_cast<bool>(OpenProcessFromPath(path, PROCESS_QUERY_LIMITED_INFORMATION));
+    return static_cast<bool>(OpenProcessFromPath(path));
 }
 
-UniqueKernelHandle OpenProcessRunningFromPath(const std::wstring& path) {
-    return OpenProcessFromPath(path, SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION);
+UniqueKernelHandle OpenProcessRunningFile(const std::wstring& path) {
+    const std::optional<FileIdentity> target = IdentifyFile(path);
+    if (!target) return {};
+    const UniqueKernelHandle snapshot = TakeSnapshot();
+    if (!snapshot) return {};
+    std::vector<wchar_t> image(32768);
+    UniqueKernelHandle found;
+    // Every process, whatever its name: one started through a short name has that name here.
+    AnyProcess(snapshot.get(), [&](const PROCESSENTRY32W& entry) {
+        UniqueKernelHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                                               entry.th32ProcessID));
+        if (!process || !StillRunning(process.get())) return false;
+        DWORD size = static_cast<DWORD>(image.size());
+        if (!QueryFullProcessImageNameW(process.get(), 0, image.data(), &size)) return false;
+        if (IdentifyFile({image.data(), size}) != target) return false;
+        found = std::move(process);
+        return true;
+    });
+    return found;
 }
 
 }  // namespace tavro::verify

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "platform/text.h"
 #include "platform/win_handles.h"
 #include "scratch_folder.h"
@@ -152,18 +153,8 @@ TEST(RunningProcesses, FindTheStartedCopyByNameAndByPath) {
             EXPECT_EQ(IsProcessRunningFromPath(form.path), form.matches) << form.name << ": " << WideToUtf8(form.path);
         }
         EXPECT_TRUE(IsProcessRunningFromPath(root + L"\\run\\" + probeName));
-        // What waiting for a process that another program started needs: the handle sees
-        // the end, and reads the exit code after it.
-        const UniqueKernelHandle waitable = OpenProcessRunningFromPath(Lower(image));
-        ASSERT_TRUE(waitable);
-        EXPECT_EQ(WaitForSingleObject(waitable.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
 
         app.Stop();
-        EXPECT_EQ(WaitForSingleObject(waitable.get(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
-        DWORD exitCode = 0;
-        EXPECT_TRUE(GetExitCodeProcess(waitable.get(), &exitCode));
-        EXPECT_EQ(exitCode, 1u);  // as Stop ended it
-        EXPECT_FALSE(OpenProcessRunningFromPath(image));
         probeApp.Stop();
         for (const Form& form : forms) {
             EXPECT_FALSE(IsProcessRunningFromPath(form.path)) << "after the stop, " << form.name;
@@ -175,6 +166,54 @@ TEST(RunningProcesses, FindTheStartedCopyByNameAndByPath) {
             EXPECT_FALSE(IsProcessNameRunning(L"Tavro.exe"));
         }
     }
+}
+
+// A setup started from the cache through another path (a short name, a link in front) is
+// the same file: found by what the file is, whatever path names it, and never a copy.
+TEST(RunningProcesses, KnowTheRunningFileWhateverPathNamesIt) {
+    const ScratchFolder scratch(L"identity");
+    const std::wstring image = scratch.CopyInto(BackslashPath(kSignedApp), L"a long folder name\\Tavro setup.exe");
+    const std::wstring copy = scratch.CopyInto(BackslashPath(kSignedApp), L"another folder\\Tavro setup.exe");
+    std::wstring shortName(MAX_PATH, L'\0');
+    shortName.resize(GetShortPathNameW(image.c_str(), shortName.data(), MAX_PATH));
+    ASSERT_FALSE(shortName.empty());
+    ASSERT_NE(shortName, image);
+    const std::wstring hardLink = scratch.Path() + L"\\hard link.exe";
+    ASSERT_TRUE(CreateHardLinkW(hardLink.c_str(), image.c_str(), nullptr));
+    const struct {
+        const char* name;
+        std::wstring path;
+        bool found;
+    } forms[] = {
+        {"its long name", image, true},
+        {"its short name", shortName, true},
+        {"a hard link to it", hardLink, true},
+        {"a copy of it", copy, false},
+        {"its folder", image.substr(0, image.find_last_of(L'\\')), false},
+        {"a missing file", scratch.Path() + L"\\missing.exe", false},
+    };
+
+    RunningCopy app(shortName);  // its image path then names the short form, not the one searched for
+    ASSERT_TRUE(app.IsRunning()) << app.Explanation();
+    for (const auto& form : forms) {
+        EXPECT_EQ(static_cast<bool>(OpenProcessRunningFile(form.path)), form.found) << form.name;
+    }
+    // A running program keeps writers out of its file; a copy beside it is free.
+    EXPECT_TRUE(IsFileHeldAgainstWriters(image));
+    EXPECT_FALSE(IsFileHeldAgainstWriters(copy));
+    // What waiting for a process that another program started needs: the handle sees the
+    // end, and reads the exit code after it.
+    const UniqueKernelHandle waitable = OpenProcessRunningFile(image);
+    ASSERT_TRUE(waitable);
+    EXPECT_EQ(WaitForSingleObject(waitable.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+
+    app.Stop();
+    EXPECT_EQ(WaitForSingleObject(waitable.get(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
+    DWORD exitCode = 0;
+    EXPECT_TRUE(GetExitCodeProcess(waitable.get(), &exitCode));
+    EXPECT_EQ(exitCode, 1u);  // as Stop ended it
+    EXPECT_FALSE(IsFileHeldAgainstWriters(image));
+    for (const auto& form : forms) EXPECT_FALSE(OpenProcessRunningFile(form.path)) << "after the stop, " << form.name;
 }
 
 TEST(RunningProcesses, NamesAndPathsNobodyRuns) {
