@@ -42,6 +42,7 @@ constexpr WORD kRequiredArchitecture = PROCESSOR_ARCHITECTURE_AMD64;
 constexpr DWORD kVersionRecordSize = 276;
 constexpr DWORD kSetupExecuteMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
 constexpr DWORD kWaitStepMs = 100;
+constexpr DWORD kHeldPollMs = 500;
 
 // COM for the worker thread, released when the run ends.
 class ComApartment {
@@ -66,11 +67,12 @@ void ReportInstallFailure(const std::exception_ptr& failure) {
     std::string message;
     const FailureKind kind = ClassifyFailure(failure, message);
     const FailureReport report = DecideInstallFailure(kind, message, cancelRequested.load());
-    WriteEvent(report.event);
+    WriteEvent(report.event, report.httpStatus);
     if (report.hasDebuggerText) OutputDebugStringW(Utf8ToWide(report.debuggerText).c_str());
     ui::PostStatusUpdate(ui::LookupText(report.statusKey), L"", -1);
     ui::PostToMainWindow(ui::WM_APP_SHOW_RETRY);
     // The window is told first: a Retry it handles meanwhile still finds a run in progress.
+    closeLeaves = false;
     closeBlocked = false;
     flowRunning = false;
 }
@@ -205,15 +207,33 @@ void FinishInstall(const std::wstring& cacheDirectory, const std::wstring& versi
     FinishAndClose();
 }
 
+// Waits until nothing keeps writers out of the package any more: the end of a setup that
+// runs from it but that no handle of ours can reach. Its exit code stays unknown.
+void WaitWhileHeld(const std::wstring& packagePath) {
+    while (IsFileHeldAgainstWriters(packagePath)) Sleep(kHeldPollMs);
+}
+
 // A setup that an earlier installer started from the cache and that outlived it (that
 // installer was ended while the setup ran) is waited for and its install finished here:
-// never started a second time, never cut short. False when none runs.
+// never started a second time, never cut short. False when none runs. Meanwhile a close
+// leaves: the setup goes on, and the next start confirms it.
 bool FinishOrphanedSetup(const std::wstring& cacheDirectory) {
-    const cache::RunningSetup orphan = cache::FindRunningCachedSetup(cacheDirectory);
-    if (!orphan.process) return false;
+    const cache::RunningSetup orphan = cache::FindRunningCachedSetup(cacheDirectory, true);
+    if (!orphan) return false;
     closeBlocked = true;
+    closeLeaves = true;
+    PostStatus(L"desktop_installer_waiting_for_setup", -1);
+    std::optional<std::uint32_t> exitCode;
+    if (orphan.process) {
+        exitCode = WaitForExitCode(orphan.process.get());
+    } else {
+        WaitWhileHeld(orphan.packagePath);
+    }
+    // Taken back before anything is confirmed: a close from now on is refused; one that
+    // came first has taken it, and the window is going away with this run.
+    if (!closeLeaves.exchange(false)) return true;
     PostStatus(L"desktop_installer_installing", -1);
-    const bool restartRequired = JudgeSetupExit(WaitForExitCode(orphan.process.get()), false);
+    const bool restartRequired = JudgeSetupExit(exitCode, false);
     // The file that ran was verified before it was started, and a running program's file
     // cannot be changed: its own version is the one to confirm.
     FinishInstall(cacheDirectory, verify::ReadApplicationVersion(orphan.packagePath), restartRequired, {});

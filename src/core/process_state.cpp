@@ -7,6 +7,7 @@ namespace tavro {
 std::atomic<bool> flowRunning{false};
 std::atomic<bool> closeBlocked{false};
 std::atomic<bool> cancelRequested{false};
+std::atomic<bool> closeLeaves{false};
 std::atomic<bool> uiPreview{false};
 std::atomic<bool> verifyMode{false};
 std::wstring installedAppPath;

@@ -9,6 +9,7 @@ namespace tavro {
 extern std::atomic<bool> flowRunning;      // a worker runs
 extern std::atomic<bool> closeBlocked;     // the running worker must not be interrupted
 extern std::atomic<bool> cancelRequested;  // the user closed the window during a cancellable run
+extern std::atomic<bool> closeLeaves;      // the worker only waits for a setup it did not start
 extern std::atomic<bool> uiPreview;        // the window only previews, no work behind it
 extern std::atomic<bool> verifyMode;       // a check switch was given: failures end silently with 1
 

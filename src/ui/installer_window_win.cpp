@@ -8,6 +8,7 @@
 #include <thread>
 #include <utility>
 
+#include "core/event_log.h"
 #include "core/install_flow.h"
 #include "platform/errors.h"
 #include "platform/system_functions.h"
@@ -64,7 +65,7 @@ void SetStatus(std::wstring status, std::wstring detail, int progress) {
     state.page.detail = std::move(detail);
     state.page.progress = progress;
     InvalidateAll(state.window);
-    AnnouncePage(state.window, state.announced, state.page);
+    state.accessibility.Announce(state.window, state.announced, state.page);
 }
 
 // The client size of the design at the window's DPI, widened to the outer size.
@@ -104,7 +105,7 @@ void ShowRetry() {
     InvalidateAll(state.window);
     PlaceRetryButton(state.window, state.button);
     SetFocus(state.button);
-    AnnouncePage(state.window, state.announced, state.page);
+    state.accessibility.Announce(state.window, state.announced, state.page);
 }
 
 void StartWorker(void (*body)()) {
@@ -137,6 +138,9 @@ void CloseRequested(HWND window) {
     const CloseResult result =
         RequestClose([] { PostStatusUpdate(LookupText(kPausingStatusKey), L"", -1); });
     if (result == CloseResult::Close) {
+        DestroyWindow(window);
+    } else if (result == CloseResult::Leave) {
+        WriteEvent("cancelled");
         DestroyWindow(window);
     } else if (result == CloseResult::Refuse) {
         MessageBeep(MB_ICONASTERISK);
@@ -178,6 +182,15 @@ void TimerTick(HWND window, UINT_PTR id) {
     }
 }
 
+// The dialog manager's rule for a window with one control: the focus goes back to Retry
+// whenever the window becomes active while Retry shows; otherwise the window keeps it.
+// DefWindowProc would put it on the window itself, where Space presses nothing.
+void Activated(HWND window, WPARAM wParam) {
+    if (LOWORD(wParam) == WA_INACTIVE || HIWORD(wParam) != 0) return;  // deactivated, or minimized
+    const HWND button = State().button;
+    SetFocus(button != nullptr && IsWindowVisible(button) ? button : window);
+}
+
 void Resized(HWND window) {
     // Frames already decoded at another DPI are scaled again when they are painted.
     SetVideoTarget(MediaStrip(GetDpiForWindow(window)));
@@ -210,7 +223,7 @@ LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         if (LOWORD(wParam) == IDCANCEL) CloseRequested(window);
         return 0;
     case WM_GETOBJECT:
-        return State().accessibility.Answer(window, State().button, State().page, wParam, lParam);
+        return State().accessibility.Answer(window, kRetryId, State().page, wParam, lParam);
     case WM_SETTINGCHANGE:
     case WM_SYSCOLORCHANGE:
         ApplyDisplaySettings(window);
@@ -218,13 +231,24 @@ LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_TIMER:
         TimerTick(window, wParam);
         return 0;
+    case WM_GETDPISCALEDSIZE:
+        // Windows would scale the whole outer size linearly, but the frame does not scale
+        // so: the page's client at the new DPI, widened by that DPI's frame, is the size.
+        *reinterpret_cast<SIZE*>(lParam) = OuterSizeForDpi(window, static_cast<UINT>(wParam));
+        return TRUE;
     case WM_DPICHANGED: {
+        // Where the suggested rectangle puts the window, at the size that holds the page at
+        // the new DPI: a suggestion of any other size would leave columns or rows that the
+        // page and its frames do not cover.
         const RECT& suggested = *reinterpret_cast<const RECT*>(lParam);
-        SetWindowPos(window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
-                     suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+        const SIZE size = OuterSizeForDpi(window, LOWORD(wParam));
+        SetWindowPos(window, nullptr, suggested.left, suggested.top, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
         Resized(window);
         return 0;
     }
+    case WM_ACTIVATE:
+        Activated(window, wParam);
+        return 0;
     case WM_SIZE:
         Resized(window);
         return 0;

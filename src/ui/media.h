@@ -48,8 +48,8 @@ bool DrawVideoRows(HDC dc, std::uint32_t top, std::uint32_t bottom);
 // InitializeMedia. Owned by the media state until CloseMedia.
 Gdiplus::GpBitmap* SlideImage(int index);
 
-// StopVideo, forgets the target, frees the slides and shuts GDI+ down; safe to call more
-// than once.
+// StopVideo, with more patience for the decoder (the process is ending), forgets the target,
+// frees the slides and shuts GDI+ down; safe to call more than once.
 void CloseMedia();
 
 }  // namespace tavro

@@ -26,6 +26,7 @@ void RetryNotStarted() {
 
 CloseResult RequestClose(void (*announcePause)()) {
     if (!flowRunning) return CloseResult::Close;
+    if (closeLeaves.exchange(false)) return CloseResult::Leave;
     if (closeBlocked) return CloseResult::Refuse;
     announcePause();
     cancelRequested.exchange(true);

@@ -32,9 +32,13 @@ enum class CloseResult {
     Close,   // nothing runs: the window goes away
     Refuse,  // the setup or the launch retry runs: a beep and nothing else
     Pause,   // a cancellable run: cancelRequested is set, the run stops at its next check
+    Leave,   // the run only waits for a setup it did not start: the window goes away and the
+             // setup goes on, for the next start to confirm; closeLeaves is taken back
 };
 
-// Decides a close request. For Pause, `announcePause` (which shows kPausingStatusKey) runs
+// Decides a close request. Leave wins over Refuse: the worker sets closeBlocked before it
+// takes closeLeaves back, so a close either leaves before the wait ends or is refused after.
+// For Pause, `announcePause` (which shows kPausingStatusKey) runs
 // before cancelRequested is set: the worker reports the pause only after it sees the flag,
 // so its paused text can never arrive before the saving text and be hidden by it.
 CloseResult RequestClose(void (*announcePause)());

@@ -39,6 +39,7 @@
 #include "ui/status_update.h"
 #include "ui/window_rules.h"
 #include "verify/app_version.h"
+#include "verify/installed_app.h"
 #include "verify/running_processes.h"
 
 namespace tavro::core {
@@ -204,6 +205,7 @@ std::string KeyOf(const std::wstring& text) {
         L"desktop_installer_generic_error", L"desktop_installer_running_error",    L"desktop_installer_paused",
         L"desktop_installer_launch_error",  L"desktop_installer_opening",          L"desktop_installer_saving",
         L"desktop_installer_network_error", L"desktop_installer_disk_error",       L"desktop_installer_verification_error",
+        L"desktop_installer_waiting_for_setup",
     };
     for (const wchar_t* key : kKeys) {
         if (ui::LookupText(key) == text) return WideToUtf8(key).substr(std::size("desktop_installer_") - 1);
@@ -648,6 +650,12 @@ const std::vector<std::string> kInstalledFromCache = {"installer_opened", "manif
                                                       "install_started",  "install_succeeded", "payload_cache_removed"};
 const std::vector<std::string> kFailedAfterDownload = {"installer_opened", "manifest_resolved", "payload_started",
                                                        "installer_failed"};
+// The same, ended by a server's status, which the journal keeps.
+std::vector<std::string> FailedAfterDownloadWith(int httpStatus) {
+    std::vector<std::string> events = kFailedAfterDownload;
+    events.back() += " " + std::to_string(httpStatus);
+    return events;
+}
 constexpr char kFeedThenSlowPackage[] =
     R"([{"action":"serve"},{"action":"serve","chunk_size":65536,"delay_ms":100}])";
 
@@ -722,7 +730,7 @@ TEST_F(InstallFlowTest, Scenarios) {
         {"server busy four times",
          [&] { Publish("1.0.0", v100); },
          {{.script = R"([{"action":"serve"},{"action":"status","status":503,"times":4}])",
-           .events = kFailedAfterDownload,
+           .events = FailedAfterDownloadWith(503),
            .statuses = {"checking", "network_error"},
            .retry = true,
            .requests = {feed, {Pkg("1.0.0")}, {Pkg("1.0.0")}, {Pkg("1.0.0")}, {Pkg("1.0.0")}},
@@ -735,11 +743,12 @@ TEST_F(InstallFlowTest, Scenarios) {
                    EXPECT_GE(gap, 1 << (i - 2));
                }
            }}}},
+        // A release whose file is missing is broken, not the user's connection.
         {"missing package is not asked for again",
          [&] { Publish("1.0.0", v100); },
          {{.script = R"([{"action":"serve"},{"action":"status","status":404}])",
-           .events = kFailedAfterDownload,
-           .statuses = {"checking", "network_error"},
+           .events = FailedAfterDownloadWith(404),
+           .statuses = {"checking", "generic_error"},
            .retry = true,
            .requests = {feed, {Pkg("1.0.0")}},
            .kept = Kept::Both,
@@ -1011,43 +1020,55 @@ TEST_F(InstallFlowTest, Scenarios) {
            .retry = true,
            .requests = {feed},
            .childWindowsVersion = L"win81"}}},
+        // The installed program is a signed file of the right version that Windows will not
+        // start; the shell's error boxes are dismissed.
         {"installed copy that cannot be started, then the launch retry",
          [&] {
              InstallDirectly("1.0.0");
              Publish("1.0.0", v100);
-             cache::OpenPayloadCache();
-             WriteFileBytes(folder_->CacheDirectory() + L"\\receipts", "in the way");
+             const std::wstring app = verify::FindInstalledApplication();
+             ASSERT_TRUE(CopyFileW(app.c_str(), (app + L".kept").c_str(), FALSE));
+             ASSERT_TRUE(CopyFileW(DemoFile(L"fixtures\\not-startable\\Tavro-Setup-1.0.0.exe").c_str(), app.c_str(), FALSE));
          },
-         {{.events = {"installer_opened", "manifest_resolved", "installer_failed"},
+         {{.tick = [this](FlowWindow&) { EnumWindows(DismissOwnBox, reinterpret_cast<LPARAM>(&boxes_)); },
+           .events = {"installer_opened", "manifest_resolved", "installer_failed"},
            .statuses = {"checking", "generic_error"},
            .retry = true,
            .requests = {feed},
            .installed = "1.0.0",
-           .debugger = "create_directories"},
-          {.events = {},
+           .debugger = "Installed, but could not start Tavro"},
+          {.tick = [this](FlowWindow&) { EnumWindows(DismissOwnBox, reinterpret_cast<LPARAM>(&boxes_)); },
+           .events = {},
            .statuses = {"launch_error"},
            .retry = true,
            .installed = "1.0.0",
-           .debugger = "create_directories"},
-          {.before = [&] { DeleteFileW((folder_->CacheDirectory() + L"\\receipts").c_str()); },
+           .debugger = "Installed, but could not start Tavro"},
+          {.before = [&] {
+               const std::wstring app = verify::FindInstalledApplication();
+               ASSERT_TRUE(MoveFileExW((app + L".kept").c_str(), app.c_str(), MOVEFILE_REPLACE_EXISTING));
+           },
            .events = {"app_launch_confirmed"},
            .statuses = {"opening", "installed"},
            .installed = "1.0.0"}}},
         // Only the installer's process ended, while its setup ran on: the next start waits
-        // for that setup, closing only beeps meanwhile, and it finishes the install without
-        // the feed and without a second setup.
+        // for that setup (a close would leave it running), and it finishes the install
+        // without the feed and without a second setup.
         {"killed while its setup runs, then started again",
          [&] { Publish("1.0.0", v100); },
          {{.env = {{L"TAVRO_DEMO_SETUP_DELAY_MS", L"5000"}},
            .before = [this] { KillChildRunWhen("[]", [this] { return verify::IsProcessRunningFromPath(packageFile_); }); },
            .tick = [](FlowWindow& window) {
                const std::vector<Posted>& posted = window.PostedSoFar();
-               if (!posted.empty() && KeyOf(posted.back().text) == "installing") {
+               if (posted.empty()) return;
+               const std::string key = KeyOf(posted.back().text);
+               if (key == "waiting_for_setup") {
+                   EXPECT_TRUE(closeLeaves);
+               } else if (key == "installing") {
                    EXPECT_TRUE(closeBlocked);
                }
            },
            .events = {"installer_opened", "install_succeeded", "payload_cache_removed"},
-           .statuses = {"checking", "installing", "installed"},
+           .statuses = {"checking", "waiting_for_setup", "installing", "installed"},
            .installed = "1.0.0",
            .setupRuns = 1}}},
     };

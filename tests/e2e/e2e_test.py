@@ -5,7 +5,7 @@ the journal, the server's recorded requests, the cache and the uninstall record.
 A prefix of its own (<build>/wineprefix-e2e); screenshots go to <build>/e2e-shots.
 usage: e2e_test.py INSTALLER DEMO_DIR [CASE...]
 """
-import glob, json, os, shutil, signal, subprocess, sys, time
+import glob, hashlib, json, os, shutil, signal, subprocess, sys, time
 
 if os.environ.get("TAVRO_WINDOW_XVFB") != "1":
     os.environ["TAVRO_WINDOW_XVFB"] = "1"
@@ -88,6 +88,18 @@ def fresh_then_handover(case, w):
     check(case, "second start hands over without a window", second.wait(10) == 0 and not seen, seen)
     check(case, "journal of the hand-over", journal()[-2:] == ["installed_app_detected_at_startup", "app_launch_confirmed"]
           and journal().count("app_launch_confirmed") == before + 1, journal()[-3:])
+    # A link where the cache folder belongs (an unsafe cache): nothing goes through it, and
+    # the user still gets Tavro.
+    until(lambda: not windows("^Tavro$"), 15)
+    cache, elsewhere = local("TavroInstaller"), os.path.join(wt.PREFIX, "drive_c", "elsewhere")
+    shutil.rmtree(cache)
+    os.makedirs(elsewhere, exist_ok=True)
+    os.symlink(elsewhere, cache)
+    third, seen = subprocess.Popen(["wine", EXE]), []
+    until(lambda: seen.extend(windows()) or third.poll() is not None, 30)
+    check(case, "with the cache unusable, a start still hands over", third.wait(10) == 0 and not seen and
+          until(lambda: windows("^Tavro$"), 15) and not os.listdir(elsewhere), (seen, os.listdir(elsewhere)))
+    os.remove(cache)
 
 
 def killed_download(case, w):
@@ -185,7 +197,7 @@ def start_tavro():  # a copy that is not installed: an installed one would be ha
     until(lambda: windows("^Tavro$"), 30)
 
 
-def cached_setups():
+def cached_setups(folder=b"\\TavroInstaller\\"):
     """Linux ids of this prefix's processes started from a package in the cache, once they run.
     A Wine process whose parent dies before it has mapped more than ntdll stays in its start-up
     for good (one thread, waiting on a pipe), so a kill that early tests Wine, not a setup that
@@ -196,7 +208,7 @@ def cached_setups():
         except OSError:
             return b""
     prefix = ("WINEPREFIX=%s\0" % wt.PREFIX).encode()
-    return [p for p in os.listdir("/proc") if p.isdigit() and b"\\TavroInstaller\\" in read(p, "cmdline")
+    return [p for p in os.listdir("/proc") if p.isdigit() and folder in read(p, "cmdline")
             and prefix in read(p, "environ") and b"kernelbase.dll" in read(p, "maps")]
 
 
@@ -240,6 +252,39 @@ def killed_then_setup_ended(case, w):
     ended_clean(case, ["installed_app_detected_at_startup", "payload_cache_removed", "app_launch_confirmed"])
 
 
+LINK = b"\\cache-link\\"  # a folder link in front of the cache: C:\cache-link is the cache
+
+
+def start_setup_through_link():  # the published package in the cache, its setup started through the link
+    cache = os.path.join(local(), "TavroInstaller")
+    os.makedirs(cache)
+    package = os.path.join(WIN, "Tavro-Setup-1.0.0.exe")
+    name = hashlib.sha512(open(package, "rb").read()).hexdigest() + ".exe"
+    shutil.copy(package, os.path.join(cache, name))
+    link = os.path.join(wt.PREFIX, "drive_c", "cache-link")
+    if os.path.lexists(link):
+        os.remove(link)
+    os.symlink(cache, link)
+    subprocess.Popen(["wine", "C:\\cache-link\\" + name], env={**os.environ, "TAVRO_DEMO_SETUP_DELAY_MS": "25000"})
+    check("setup-through-link", "the setup runs", until(lambda: cached_setups(LINK), 60))
+
+
+def setup_through_link(case, w):
+    waiting = wt.TEXTS["desktop_installer_waiting_for_setup"]
+    status = lambda: (wt.tree(run("wine", wt.READER, "read"))[1] or [("", "")])[0][1]
+    check(case, "the page says what it waits for", until(lambda: status() == waiting, 30), status())
+    check(case, "no second setup", len(cached_setups(LINK)) == 1 and not cached_setups() and "install_started" not in journal(),
+          journal()[-3:])
+    w.send("alt+F4")
+    check(case, "a close leaves the window, the setup goes on", w.exit_code(15) == 0 and cached_setups(LINK) and
+          journal()[-2:] == ["installer_opened", "cancelled"], journal()[-3:])
+    again = wt.Window()  # while the setup still runs: this start waits for it and finishes the install
+    check(case, "the next start waits for the same setup", again.id and cached_setups(LINK) and not cached_setups())
+    done(case, again)
+    check(case, "the setup ran once", setup_runs() == [0], setup_runs())
+    ended_clean(case, ["installer_opened", "install_succeeded", "payload_cache_removed"])
+
+
 BAD = [{"action": "serve"}, {"action": "serve", "file": "desktop/win/tampered.exe"}]
 CASES = [  # name, the channel's script, the installer's environment, what is done first, the check
     ("fresh-then-handover", [], {}, None, fresh_then_handover),
@@ -256,6 +301,7 @@ CASES = [  # name, the channel's script, the installer's environment, what is do
     ("killed-then-setup-ended", [], {"TAVRO_DEMO_SETUP_DELAY_MS": "8000"}, None, killed_then_setup_ended),
     ("killed-during-setup-copy-installed", [], {"TAVRO_DEMO_SETUP_DELAY_MS": "8000"}, None,
      lambda case, w: killed_during_setup(case, w, installed_meanwhile=True)),
+    ("setup-through-link", [], {}, start_setup_through_link, setup_through_link),
 ]
 
 

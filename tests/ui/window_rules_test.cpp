@@ -10,15 +10,17 @@ namespace tavro::ui {
 namespace {
 
 // The shared flags as text, one letter each when set: r flowRunning, b closeBlocked,
-// c cancelRequested ("---" all clear).
+// c cancelRequested, l closeLeaves ("----" all clear).
 std::string Flags() {
-    return std::string{flowRunning ? 'r' : '-', closeBlocked ? 'b' : '-', cancelRequested ? 'c' : '-'};
+    return std::string{flowRunning ? 'r' : '-', closeBlocked ? 'b' : '-', cancelRequested ? 'c' : '-',
+                       closeLeaves ? 'l' : '-'};
 }
 
 void Set(const std::string& flags, bool preview, const wchar_t* appPath) {
     flowRunning = flags[0] == 'r';
     closeBlocked = flags[1] == 'b';
     cancelRequested = flags[2] == 'c';
+    closeLeaves = flags[3] == 'l';
     uiPreview = preview;
     installedAppPath = appPath;
 }
@@ -29,7 +31,7 @@ const char* Name(RetryStart start) {
 }
 
 const char* Name(CloseResult result) {
-    const char* const names[] = {"close", "refuse", "pause"};
+    const char* const names[] = {"close", "refuse", "pause", "leave"};
     return names[static_cast<int>(result)];
 }
 
@@ -51,19 +53,21 @@ TEST(WindowRules, EachStateAnswersRetryCloseAndEnter) {
         const char* close;
         const char* afterClose;
     } cases[] = {
-        {"first start", "---", false, L"", false, false, "install flow", "r--", "close", "---"},
+        {"first start", "----", false, L"", false, false, "install flow", "r---", "close", "----"},
         // A paused run leaves its request set; the next install run starts without it.
-        {"idle with Retry after a pause", "--c", false, L"", true, true, "install flow", "r--", "close", "--c"},
-        {"idle with Retry, application installed", "--c", false, kApp, true, true, "launch retry", "rbc", "close", "--c"},
-        {"running, cancellable", "r--", false, L"", false, false, "ignored", "r--", "pause", "r-c"},
-        {"running, pause already asked", "r-c", false, L"", false, false, "ignored", "r-c", "pause", "r-c"},
-        {"running, not cancellable", "rb-", false, L"", false, false, "ignored", "rb-", "refuse", "rb-"},
-        {"launch retry running", "rb-", false, kApp, false, false, "ignored", "rb-", "refuse", "rb-"},
+        {"idle with Retry after a pause", "--c-", false, L"", true, true, "install flow", "r---", "close", "--c-"},
+        {"idle with Retry, application installed", "--c-", false, kApp, true, true, "launch retry", "rbc-", "close", "--c-"},
+        {"running, cancellable", "r---", false, L"", false, false, "ignored", "r---", "pause", "r-c-"},
+        {"running, pause already asked", "r-c-", false, L"", false, false, "ignored", "r-c-", "pause", "r-c-"},
+        {"running, not cancellable", "rb--", false, L"", false, false, "ignored", "rb--", "refuse", "rb--"},
+        {"launch retry running", "rb--", false, kApp, false, false, "ignored", "rb--", "refuse", "rb--"},
         // A failed run shows Retry first and clears its flags after.
-        {"Retry shown, failed run still ending", "r--", false, L"", true, false, "ignored", "r--", "pause", "r-c"},
-        {"installed, closing after success", "-b-", false, kApp, false, false, "launch retry", "rb-", "close", "-b-"},
-        {"preview", "---", true, L"", false, false, "preview", "---", "close", "---"},
-        {"preview with Retry shown", "---", true, L"", true, true, "preview", "---", "close", "---"},
+        {"Retry shown, failed run still ending", "r---", false, L"", true, false, "ignored", "r---", "pause", "r-c-"},
+        {"installed, closing after success", "-b--", false, kApp, false, false, "launch retry", "rb--", "close", "-b--"},
+        // Only waiting for a setup that an ended installer started: a close leaves it running.
+        {"waiting for a setup it did not start", "rb-l", false, L"", false, false, "ignored", "rb-l", "leave", "rb--"},
+        {"preview", "----", true, L"", false, false, "preview", "----", "close", "----"},
+        {"preview with Retry shown", "----", true, L"", true, true, "preview", "----", "close", "----"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -78,7 +82,7 @@ TEST(WindowRules, EachStateAnswersRetryCloseAndEnter) {
         EXPECT_EQ(Flags(), c.afterClose);
         EXPECT_EQ(announcedWith, std::string(c.close) == "pause" ? c.flags : "not announced");
     }
-    Set("---", false, L"");
+    Set("----", false, L"");
 }
 
 TEST(WindowRules, AWorkerThatCannotStartLeavesRetryUsable) {
@@ -86,10 +90,10 @@ TEST(WindowRules, AWorkerThatCannotStartLeavesRetryUsable) {
         Set("---", false, appPath);
         const RetryStart first = PressRetry();
         RetryNotStarted();
-        EXPECT_EQ(Flags(), "---");
+        EXPECT_EQ(Flags(), "----");
         EXPECT_EQ(PressRetry(), first);
     }
-    Set("---", false, L"");
+    Set("----", false, L"");
 }
 
 }  // namespace
