@@ -53,7 +53,8 @@ TEST(LocalizedStrings, UserLanguageSelectsTextsFromTheResource) {
     LoadLocalizedStrings();
 
     const auto texts = SourceTexts(expected);
-    ASSERT_EQ(texts.size(), 22u);
+    ASSERT_FALSE(texts.empty());
+    ASSERT_EQ(texts.size(), SourceTexts("en-US").size());
     for (const auto& [key, text] : texts) {
         EXPECT_EQ(WideToUtf8(LookupText(key)), text) << WideToUtf8(key);
     }
