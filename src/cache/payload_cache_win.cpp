@@ -75,6 +75,16 @@ CacheEntry DescribeEntry(const std::wstring& folder, const std::wstring& name, s
     return entry;
 }
 
+// LocalAppData\TavroInstaller, whether or not it exists. Throws "Cannot locate cache".
+std::wstring CachePath() {
+    PWSTR rawFolder = nullptr;
+    const HRESULT located = SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_DEFAULT, nullptr, &rawFolder);
+    // The shell's string is ours to free even when the lookup fails.
+    const UniqueCoTaskMemory folder(rawFolder);
+    if (FAILED(located) || rawFolder == nullptr) Fail("Cannot locate cache");
+    return JoinPath(rawFolder, L"TavroInstaller");
+}
+
 }  // namespace
 
 UniqueLocalMemory CacheDirectorySecurity() {
@@ -104,14 +114,7 @@ UniqueLocalMemory CacheDirectorySecurity() {
 }
 
 std::wstring OpenPayloadCache() {
-    PWSTR rawFolder = nullptr;
-    const HRESULT located = SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_DEFAULT, nullptr, &rawFolder);
-    // The shell's string is ours to free even when the lookup fails.
-    UniqueCoTaskMemory folder(rawFolder);
-    if (FAILED(located) || rawFolder == nullptr) Fail("Cannot locate cache");
-    const std::wstring path = JoinPath(rawFolder, L"TavroInstaller");
-    folder.reset();
-
+    const std::wstring path = CachePath();
     UniqueLocalMemory descriptor = CacheDirectorySecurity();
     SECURITY_ATTRIBUTES security{};
     security.nLength = sizeof security;
@@ -222,11 +225,7 @@ UniqueFile LockVerifiedPackage(CachedPackage& package) {
 
 std::wstring ExistingPayloadCache() noexcept {
     try {
-        PWSTR rawFolder = nullptr;
-        const HRESULT located = SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_DEFAULT, nullptr, &rawFolder);
-        const UniqueCoTaskMemory folder(rawFolder);
-        if (FAILED(located) || rawFolder == nullptr) return {};
-        std::wstring path = JoinPath(rawFolder, L"TavroInstaller");
+        std::wstring path = CachePath();
         const DWORD attributes = GetFileAttributesW(path.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES || IsReparsePoint(attributes) ||
             (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {

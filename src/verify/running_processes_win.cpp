@@ -40,22 +40,21 @@ UniqueKernelHandle TakeSnapshot() {
     return UniqueKernelHandle(snapshot == INVALID_HANDLE_VALUE ? nullptr : snapshot);
 }
 
-// The first process that has not exited and was started from `path`, as path text.
-UniqueKernelHandle OpenProcessFromPath(const std::wstring& path) {
+// The first process that has not exited, whose snapshot entry passes `named` and whose image
+// path passes `runs`, opened with `access` (which must include PROCESS_QUERY_LIMITED_INFORMATION).
+UniqueKernelHandle OpenFirstProcess(DWORD access, const std::function<bool(const PROCESSENTRY32W&)>& named,
+                                    const std::function<bool(const std::wstring&)>& runs) {
     const UniqueKernelHandle snapshot = TakeSnapshot();
     if (!snapshot) return {};
-    const std::wstring target = NormalizePathLexically(path);
-    const std::wstring_view targetName = FileNameOf(target);
     std::vector<wchar_t> image(32768);
     UniqueKernelHandle found;
     AnyProcess(snapshot.get(), [&](const PROCESSENTRY32W& entry) {
-        if (!EqualsIgnoringCase(entry.szExeFile, targetName)) return false;
-        UniqueKernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
-        if (!process) return false;
-        if (!StillRunning(process.get())) return false;
+        if (!named(entry)) return false;
+        UniqueKernelHandle process(OpenProcess(access, FALSE, entry.th32ProcessID));
+        if (!process || !StillRunning(process.get())) return false;
         DWORD size = static_cast<DWORD>(image.size());
         if (!QueryFullProcessImageNameW(process.get(), 0, image.data(), &size)) return false;
-        if (!EqualsIgnoringCase(NormalizePathLexically({image.data(), size}), target)) return false;
+        if (!runs(std::wstring(image.data(), size))) return false;
         found = std::move(process);
         return true;
     });
@@ -73,28 +72,21 @@ bool IsProcessNameRunning(const std::wstring& fileName) {
 }
 
 bool IsProcessRunningFromPath(const std::wstring& path) {
-    return static_cast<bool>(OpenProcessFromPath(path));
+    const std::wstring target = NormalizePathLexically(path);
+    const std::wstring_view targetName = FileNameOf(target);
+    return static_cast<bool>(OpenFirstProcess(
+        PROCESS_QUERY_LIMITED_INFORMATION,
+        [&](const PROCESSENTRY32W& entry) { return EqualsIgnoringCase(entry.szExeFile, targetName); },
+        [&](const std::wstring& image) { return EqualsIgnoringCase(NormalizePathLexically(image), target); }));
 }
 
 UniqueKernelHandle OpenProcessRunningFile(const std::wstring& path) {
     const std::optional<FileIdentity> target = IdentifyFile(path);
     if (!target) return {};
-    const UniqueKernelHandle snapshot = TakeSnapshot();
-    if (!snapshot) return {};
-    std::vector<wchar_t> image(32768);
-    UniqueKernelHandle found;
     // Every process, whatever its name: one started through a short name has that name here.
-    AnyProcess(snapshot.get(), [&](const PROCESSENTRY32W& entry) {
-        UniqueKernelHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
-                                               entry.th32ProcessID));
-        if (!process || !StillRunning(process.get())) return false;
-        DWORD size = static_cast<DWORD>(image.size());
-        if (!QueryFullProcessImageNameW(process.get(), 0, image.data(), &size)) return false;
-        if (IdentifyFile({image.data(), size}) != target) return false;
-        found = std::move(process);
-        return true;
-    });
-    return found;
+    return OpenFirstProcess(
+        SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, [](const PROCESSENTRY32W&) { return true; },
+        [&](const std::wstring& image) { return IdentifyFile(image) == target; });
 }
 
 }  // namespace tavro::verify
