@@ -130,7 +130,7 @@ def registry(values):
 class Window:
     session_dpi = None
 
-    def __init__(self, *args, lc="en_US.UTF-8", dpi=96, env=None, exe=EXE, listen=False):
+    def __init__(self, *args, lc="en_US.UTF-8", dpi=96, env=None, exe=EXE, listen=False, log=None):
         if Window.session_dpi != dpi:
             # The system DPI is the session's: Windows reads it at sign-in (Wine 10 when its
             # server starts), so a new value takes a new session.
@@ -146,7 +146,12 @@ class Window:
                                                     encoding="utf-8", stderr=subprocess.DEVNULL)
         if listen:
             check("screen reader", "listening", self.listener.stdout.readline().strip() == "ready")
-        self.proc = subprocess.Popen(["wine", exe, *args], env={**os.environ, "LC_ALL": lc, **(env or {})})
+        # With a log, Wine's exception warnings go there: they carry the debugger text of a
+        # failed run, the one place that names its exact failure.
+        debug = {"WINEDEBUG": "-all,warn+seh"} if log else {}
+        self.log = log
+        self.proc = subprocess.Popen(["wine", exe, *args], env={**os.environ, "LC_ALL": lc, **debug, **(env or {})},
+                                     stderr=open(log, "w") if log else None)
         self.id = (until(lambda: run("xdotool", "search", "--onlyvisible", "--name", "^Tavro Installer$").split(), 30) or [""])[0]
 
     def shot(self, name, condition=lambda s: True, seconds=10):
@@ -429,7 +434,7 @@ def play(name, drive, script, test):
     if "WINEDLLOVERRIDES" in drive.get("env", {}):
         drive["env"]["WINEDLLOVERRIDES"] += ";" + os.environ["WINEDLLOVERRIDES"]
     restore = registry(drive.pop("reg", []))
-    w = Window(*drive.pop("args", []), **drive)
+    w = Window(*drive.pop("args", []), log=os.path.join(SHOTS, name + ".log"), **drive)
     try:
         check(name, "window appears", w.id)
         test(name, w)
@@ -442,6 +447,8 @@ def play(name, drive, script, test):
         if w.listener and w.listener.poll() is None:
             w.listener.kill()
         restore()
+        if name in failures:  # what the installer said of its failures, for the log of a failed case
+            print("".join("     " + line for line in open(w.log, errors="replace") if "OutputDebugString" in line), end="")
 
 
 if __name__ == "__main__":  # tests/e2e imports the helpers
