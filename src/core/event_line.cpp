@@ -10,12 +10,14 @@ constexpr std::int64_t kFileTimeUnitsPerMilli = 10000;
 
 }  // namespace
 
-std::string FormatEventLine(std::string_view name, std::int64_t unixMillis, std::uint32_t httpStatus) {
+std::string FormatEventLine(std::string_view name, std::int64_t unixMillis, std::uint32_t httpStatus,
+                            std::string_view tlsFailure) {
     std::string line = "{\"event\":\"";
     line.append(name);
     line.append("\",\"platform\":\"windows\",\"timestamp\":");
     line.append(std::to_string(unixMillis));
     if (httpStatus != 0) line.append(",\"httpStatus\":").append(std::to_string(httpStatus));
+    if (!tlsFailure.empty()) line.append(",\"tlsFailure\":\"").append(tlsFailure).append("\"");
     line.append("}\n");
     return line;
 }

@@ -1,13 +1,15 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 namespace tavro {
 
 // Appends one event line to "events.jsonl" in the payload cache, with the server's HTTP
-// status when one decided a failure (0: none). Best effort: never throws, and any failure
-// (no cache, a reparse point, a locked or unwritable file) silently loses the event.
-void WriteEvent(const char* name, std::uint32_t httpStatus = 0) noexcept;
+// status when one decided a failure (0: none) and the certificate checks a server failed
+// (empty: none). Best effort: never throws, and any failure (no cache, a reparse point, a
+// locked or unwritable file) silently loses the event.
+void WriteEvent(const char* name, std::uint32_t httpStatus = 0, std::string_view tlsFailure = {}) noexcept;
 
 // The current system time as whole milliseconds since 1970-01-01 UTC.
 std::int64_t CurrentUnixMillis();

@@ -106,7 +106,7 @@ std::int64_t CurrentUnixMillis() {
     return FileTimeToUnixMillis(units);
 }
 
-void WriteEvent(const char* name, std::uint32_t httpStatus) noexcept {
+void WriteEvent(const char* name, std::uint32_t httpStatus, std::string_view tlsFailure) noexcept {
     if (name == nullptr) return;
     try {
         const std::wstring path = JoinPath(cache::OpenPayloadCache(), L"events.jsonl");
@@ -120,7 +120,7 @@ void WriteEvent(const char* name, std::uint32_t httpStatus) noexcept {
             if (size > kJournalSizeLimit && !RemoveFile(path)) return;
         }
 
-        AppendLine(path, FormatEventLine(name, CurrentUnixMillis(), httpStatus));
+        AppendLine(path, FormatEventLine(name, CurrentUnixMillis(), httpStatus, tlsFailure));
     } catch (...) {
         // The journal is best effort: a lost event must never fail the installer.
     }

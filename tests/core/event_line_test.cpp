@@ -13,6 +13,7 @@ struct LineCase {
     std::int64_t millis;
     const char* expected;
     std::uint32_t httpStatus = 0;
+    const char* tlsFailure = "";
 };
 
 TEST(EventLine, FormatsTheExactBytes) {
@@ -30,9 +31,13 @@ TEST(EventLine, FormatsTheExactBytes) {
         {"", 7, "{\"event\":\"\",\"platform\":\"windows\",\"timestamp\":7}\n"},
         {"installer_failed", 9,
          "{\"event\":\"installer_failed\",\"platform\":\"windows\",\"timestamp\":9,\"httpStatus\":404}\n", 404},
+        {"installer_failed", 9,
+         "{\"event\":\"installer_failed\",\"platform\":\"windows\",\"timestamp\":9,"
+         "\"tlsFailure\":\"unknown_authority+wrong_name\"}\n",
+         0, "unknown_authority+wrong_name"},
     };
     for (const LineCase& c : cases) {
-        EXPECT_EQ(FormatEventLine(c.name, c.millis, c.httpStatus), c.expected) << c.name;
+        EXPECT_EQ(FormatEventLine(c.name, c.millis, c.httpStatus, c.tlsFailure), c.expected) << c.name;
     }
 }
 

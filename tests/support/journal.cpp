@@ -9,6 +9,18 @@ namespace {
 constexpr std::string_view kPrefix = "{\"event\":\"";
 constexpr std::string_view kMiddle = "\",\"platform\":\"windows\",\"timestamp\":";
 constexpr std::string_view kStatus = ",\"httpStatus\":";
+constexpr std::string_view kTls = ",\"tlsFailure\":\"";
+
+// Check names joined by "+": lower-case letters and "_" between the joins.
+bool IsCheckList(std::string_view text) {
+    if (text.empty() || text.front() == '+' || text.back() == '+' || text.find("++") != std::string_view::npos) {
+        return false;
+    }
+    for (const char c : text) {
+        if (!(c >= 'a' && c <= 'z') && c != '_' && c != '+') return false;
+    }
+    return true;
+}
 
 // Digits only, no leading zero, at most `longest` of them.
 bool IsNumber(std::string_view text, std::size_t longest) {
@@ -34,6 +46,15 @@ bool ParseLine(std::string_view line, JournalLine& parsed) {
     line.remove_prefix(kMiddle.size());
     if (line.empty() || line.back() != '}') return false;
     line.remove_suffix(1);
+    const std::size_t tls = line.find(kTls);
+    if (tls != std::string_view::npos) {
+        std::string_view checks = line.substr(tls + kTls.size());
+        if (checks.empty() || checks.back() != '"') return false;
+        checks.remove_suffix(1);
+        if (!IsCheckList(checks)) return false;
+        parsed.tlsFailure = std::string(checks);
+        line = line.substr(0, tls);
+    }
     const std::size_t status = line.find(kStatus);
     if (status != std::string_view::npos) {
         const std::string_view digits = line.substr(status + kStatus.size());
@@ -65,6 +86,7 @@ std::vector<std::string> JournalEvents(std::string_view bytes) {
     for (JournalLine& line : ParseJournal(bytes)) {
         events.push_back(std::move(line.event));
         if (line.httpStatus != 0) events.back() += " " + std::to_string(line.httpStatus);
+        if (!line.tlsFailure.empty()) events.back() += " " + line.tlsFailure;
     }
     return events;
 }
