@@ -1,5 +1,7 @@
 #include "core/failure_report.h"
 
+#include "net/certificate_failure.h"
+#include "net/proxy_sign_in.h"
 #include "platform/errors.h"
 
 namespace tavro::core {
@@ -12,6 +14,8 @@ constexpr std::wstring_view kGeneric = L"desktop_installer_generic_error";
 constexpr std::wstring_view kNetwork = L"desktop_installer_network_error";
 constexpr std::wstring_view kDisk = L"desktop_installer_disk_error";
 constexpr std::wstring_view kVerification = L"desktop_installer_verification_error";
+constexpr std::wstring_view kProxy = L"desktop_installer_proxy_error";
+constexpr std::wstring_view kUntrustedConnection = L"desktop_installer_untrusted_connection_error";
 
 // A message, whole or (with `prefix`) its start, and the text that tells the user what failed.
 struct MessageText {
@@ -28,6 +32,10 @@ constexpr MessageText kMessageTexts[] = {
     {"HTTP 403", false, kGeneric},
     {"HTTP 404", false, kGeneric},
     {"HTTP 410", false, kGeneric},
+    // The network works; only its proxy wants a sign-in that the installer cannot give.
+    {net::kProxySignInMessage, false, kProxy},
+    // The network works; what answered could not prove it is the download server.
+    {net::kUntrustedConnectionPrefix, true, kUntrustedConnection},
     {"Network initialization failed", false, kNetwork},
     {"Network error. Check your connection or proxy and retry.", false, kNetwork},
     {"Network read failed", false, kNetwork},
@@ -76,7 +84,12 @@ FailureReport DecideInstallFailure(FailureKind kind, std::string_view message, b
     if (message == kRunningMessage) {
         return {"installer_failed", true, std::string(message), L"desktop_installer_running_error"};
     }
-    return {"installer_failed", true, std::string(message), StatusKeyForMessage(message), HttpStatusOf(message)};
+    std::string tlsFailure;
+    if (message.starts_with(net::kUntrustedConnectionPrefix)) {
+        tlsFailure = message.substr(std::string_view(net::kUntrustedConnectionPrefix).size());
+    }
+    return {"installer_failed", true, std::string(message), StatusKeyForMessage(message), HttpStatusOf(message),
+            std::move(tlsFailure)};
 }
 
 FailureReport DecideLaunchRetryFailure(FailureKind kind, std::string_view message) {

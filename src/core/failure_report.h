@@ -16,6 +16,7 @@ struct FailureReport {
     std::string debuggerText;
     std::wstring_view statusKey;
     std::uint32_t httpStatus = 0;  // the server's status that ended the run, for the journal
+    std::string tlsFailure{};      // the certificate checks that the server failed, for the journal
 };
 
 // The kinds of failure a worker catches.
@@ -28,7 +29,8 @@ enum class FailureKind {
 // The report of a failed install run. A pause request wins over every message, but a
 // platform error is a failure even then. A runtime error's message picks the text that
 // says what failed (the network, the disk, the package's proof, a running Tavro); any
-// other failure shows the generic text. A server's error status goes to the journal.
+// other failure shows the generic text. A server's error status, and the certificate
+// checks of a server that could not prove who it is, go to the journal.
 FailureReport DecideInstallFailure(FailureKind kind, std::string_view message, bool cancelRequested);
 
 // The report of a failed launch retry: no event, the launch-error text.

@@ -67,7 +67,7 @@ void ReportInstallFailure(const std::exception_ptr& failure) {
     std::string message;
     const FailureKind kind = ClassifyFailure(failure, message);
     const FailureReport report = DecideInstallFailure(kind, message, cancelRequested.load());
-    WriteEvent(report.event, report.httpStatus);
+    WriteEvent(report.event, report.httpStatus, report.tlsFailure);
     if (report.hasDebuggerText) OutputDebugStringW(Utf8ToWide(report.debuggerText).c_str());
     ui::PostStatusUpdate(ui::LookupText(report.statusKey), L"", -1);
     ui::PostToMainWindow(ui::WM_APP_SHOW_RETRY);

@@ -7,7 +7,9 @@
 
 #include "core/process_state.h"
 #include "feed/url_trust.h"
+#include "net/certificate_failure.h"
 #include "net/content_range.h"
+#include "net/proxy_sign_in.h"
 #include "platform/errors.h"
 #include "platform/system_functions.h"
 #include "platform/win_handles.h"
@@ -21,6 +23,22 @@ namespace {
 void CloseInternetHandle(HINTERNET handle) { WinHttp().CloseHandle(handle); }
 
 using UniqueInternet = UniqueHandle<detail::ClosedBy<HINTERNET, &CloseInternetHandle>>;
+
+// The pure decisions speak WinHTTP's numbers without its header.
+static_assert(kSchemeBasic == WINHTTP_AUTH_SCHEME_BASIC && kSchemeNtlm == WINHTTP_AUTH_SCHEME_NTLM &&
+              kSchemePassport == WINHTTP_AUTH_SCHEME_PASSPORT && kSchemeDigest == WINHTTP_AUTH_SCHEME_DIGEST &&
+              kSchemeNegotiate == WINHTTP_AUTH_SCHEME_NEGOTIATE);
+static_assert(kCertRevocationFailed == WINHTTP_CALLBACK_STATUS_FLAG_CERT_REV_FAILED &&
+              kCertInvalid == WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CERT &&
+              kCertRevoked == WINHTTP_CALLBACK_STATUS_FLAG_CERT_REVOKED &&
+              kCertInvalidCa == WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CA &&
+              kCertCommonNameInvalid == WINHTTP_CALLBACK_STATUS_FLAG_CERT_CN_INVALID &&
+              kCertDateInvalid == WINHTTP_CALLBACK_STATUS_FLAG_CERT_DATE_INVALID &&
+              kSecurityChannelError == WINHTTP_CALLBACK_STATUS_FLAG_SECURITY_CHANNEL_ERROR);
+static_assert(ERROR_WINHTTP_SECURE_FAILURE == 12175 && ERROR_WINHTTP_SECURE_INVALID_CA == 12045 &&
+              ERROR_WINHTTP_SECURE_CERT_CN_INVALID == 12038 && ERROR_WINHTTP_SECURE_CERT_DATE_INVALID == 12037 &&
+              ERROR_WINHTTP_SECURE_CERT_REVOKED == 12170 && ERROR_WINHTTP_SECURE_CERT_REV_FAILED == 12057 &&
+              ERROR_WINHTTP_SECURE_INVALID_CERT == 12169);
 
 constexpr wchar_t kUserAgent[] = L"TavroInstaller/1.0";
 constexpr DWORD kChunkSize = 65536;
@@ -37,6 +55,7 @@ struct PendingCall {
     UniqueKernelHandle completed{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
     DWORD error = 0;
     DWORD bytesRead = 0;
+    DWORD secureFailure = 0;  // the certificate checks of the last send that failed them
     std::vector<char> buffer = std::vector<char>(kChunkSize, 0);
 };
 
@@ -53,6 +72,10 @@ void CALLBACK OnRequestStatus(HINTERNET, DWORD_PTR context, DWORD status, void* 
         call->error = ERROR_SUCCESS;
         call->bytesRead = length;
         SetEvent(call->completed.get());
+        break;
+    case WINHTTP_CALLBACK_STATUS_SECURE_FAILURE:
+        // Comes before the send's error, which only says that the handshake failed.
+        if (info != nullptr && length >= sizeof(DWORD)) call->secureFailure |= *static_cast<const DWORD*>(info);
         break;
     case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
         call->error = static_cast<const WINHTTP_ASYNC_RESULT*>(info)->dwError;
@@ -78,13 +101,59 @@ PendingCall& AttachCallState(HINTERNET request) {
     return *call.release();
 }
 
-// Whether the call that `started` reports completed without error. Waits in short steps
-// that watch for a pause, so a server that goes silent cannot hold the worker for the
-// whole receive time-out; a pause leaves the call pending and throws.
-bool Completed(BOOL started, const PendingCall& call) {
-    if (!started) return false;
+// The error of the call that `started` reports, ERROR_SUCCESS once it has completed. Waits
+// in short steps that watch for a pause, so a server that goes silent cannot hold the
+// worker for the whole receive time-out; a pause leaves the call pending and throws.
+DWORD Outcome(BOOL started, const PendingCall& call) {
+    if (!started) return GetLastError();
     while (WaitForSingleObject(call.completed.get(), kPauseCheckMs) == WAIT_TIMEOUT) ThrowIfCancelled();
-    return call.error == ERROR_SUCCESS;
+    return call.error;
+}
+
+bool Completed(BOOL started, const PendingCall& call) {
+    return Outcome(started, call) == ERROR_SUCCESS;
+}
+
+// Sends the request (its headers are on the handle) and waits for the response head. A
+// server certificate that failed its checks ends the download at once: WinHTTP sends
+// nothing over that connection, and asking again would meet the same certificate.
+void SendAndReceive(HINTERNET request, PendingCall& call) {
+    const WinHttpFunctions& http = WinHttp();
+    call.secureFailure = 0;
+    DWORD error = Outcome(http.SendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0),
+                          call);
+    if (error == ERROR_SUCCESS) error = Outcome(http.ReceiveResponse(request, nullptr), call);
+    if (error == ERROR_SUCCESS) return;
+    const std::string checks = FailedCertificateChecks(error, call.secureFailure);
+    if (!checks.empty()) Fail((kUntrustedConnectionPrefix + checks).c_str());
+    Fail("Network error. Check your connection or proxy and retry.");
+}
+
+// What to do with this response. Only a 407 is asked who challenges and by which schemes;
+// when WinHTTP cannot tell, the challenge counts as the server's, which is refused.
+ProxySignIn DecideOnResponse(HINTERNET request, DWORD status, int signInsSoFar) {
+    DWORD schemes = 0;
+    DWORD first = 0;
+    DWORD target = 0;
+    if (status != 407 || !WinHttp().QueryAuthSchemes(request, &schemes, &first, &target)) {
+        schemes = 0;
+        target = WINHTTP_AUTH_TARGET_SERVER;
+    }
+    return DecideProxySignIn(status,
+                             target == WINHTTP_AUTH_TARGET_PROXY ? ChallengeTarget::Proxy : ChallengeTarget::Server,
+                             schemes, signInsSoFar);
+}
+
+// Lets WinHTTP answer the proxy with the signed-in user's own logon: no name or password
+// passes through here, and the credentials are bound to the proxy, never to the server.
+void SignInToProxy(HINTERNET request, ProxySignIn signIn) {
+    const WinHttpFunctions& http = WinHttp();
+    DWORD policy = WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW;
+    const DWORD scheme = signIn == ProxySignIn::WithNegotiate ? WINHTTP_AUTH_SCHEME_NEGOTIATE : WINHTTP_AUTH_SCHEME_NTLM;
+    if (!http.SetOption(request, WINHTTP_OPTION_AUTOLOGON_POLICY, &policy, sizeof policy) ||
+        !http.SetCredentials(request, WINHTTP_AUTH_TARGET_PROXY, scheme, nullptr, nullptr, nullptr)) {
+        Fail(kProxySignInMessage);
+    }
 }
 
 std::uint64_t FileSize(HANDLE file) {
@@ -157,7 +226,8 @@ std::string FetchUrl(std::wstring url, HANDLE file, std::uint64_t expectedSize, 
     if (!session) Fail("Network initialization failed");
     // Set before any connection exists: connections and requests take it from the session.
     if (http.SetStatusCallback(session.get(), &OnRequestStatus,
-                               WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES,
+                               WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES |
+                                   WINHTTP_CALLBACK_FLAG_SECURE_FAILURE,
                                0) == WINHTTP_INVALID_STATUS_CALLBACK) {
         Fail("Network initialization failed");
     }
@@ -168,6 +238,7 @@ std::string FetchUrl(std::wstring url, HANDLE file, std::uint64_t expectedSize, 
     PendingCall* call = nullptr;  // valid while `request` is open
     std::uint64_t currentSize = 0;
     DWORD status = 0;
+    int proxySignIns = 0;
     for (int redirects = 0;;) {
         ThrowIfCancelled();
         // Every hop is checked before anything is sent to it, redirect targets included.
@@ -194,14 +265,21 @@ std::string FetchUrl(std::wstring url, HANDLE file, std::uint64_t expectedSize, 
             headers += L"Range: bytes=" + std::to_wstring(currentSize) + L"-\r\n";
             if (!validator.empty()) headers += L"If-Range: " + validator + L"\r\n";
         }
-        if (!Completed(http.SendRequest(request.get(), headers.c_str(), static_cast<DWORD>(headers.size()),
-                                        WINHTTP_NO_REQUEST_DATA, 0, 0, 0),
-                       *call) ||
-            !Completed(http.ReceiveResponse(request.get(), nullptr), *call)) {
-            Fail("Network error. Check your connection or proxy and retry.");
+        // On the handle, not in the send, so that a request sent again after a proxy's
+        // challenge carries the same range.
+        if (!http.AddRequestHeaders(request.get(), headers.c_str(), static_cast<DWORD>(headers.size()),
+                                    WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE)) {
+            Fail("Network initialization failed");
         }
-
-        status = StatusCode(request.get());
+        for (;;) {
+            SendAndReceive(request.get(), *call);
+            status = StatusCode(request.get());
+            const ProxySignIn signIn = DecideOnResponse(request.get(), status, proxySignIns);
+            if (signIn == ProxySignIn::None) break;
+            if (signIn == ProxySignIn::Refuse) Fail(kProxySignInMessage);
+            SignInToProxy(request.get(), signIn);
+            ++proxySignIns;
+        }
         if (status < 300 || status > 399) break;
         url = ReadResponseHeader(request.get(), WINHTTP_QUERY_LOCATION);
         request.reset();

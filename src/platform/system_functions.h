@@ -17,15 +17,18 @@ namespace tavro {
 
 // WinHTTP: the download and the URL cracker.
 struct WinHttpFunctions {
+    decltype(&::WinHttpAddRequestHeaders) AddRequestHeaders;
     decltype(&::WinHttpCloseHandle) CloseHandle;
     decltype(&::WinHttpConnect) Connect;
     decltype(&::WinHttpCrackUrl) CrackUrl;
     decltype(&::WinHttpOpen) Open;
     decltype(&::WinHttpOpenRequest) OpenRequest;
+    decltype(&::WinHttpQueryAuthSchemes) QueryAuthSchemes;
     decltype(&::WinHttpQueryHeaders) QueryHeaders;
     decltype(&::WinHttpReadData) ReadData;
     decltype(&::WinHttpReceiveResponse) ReceiveResponse;
     decltype(&::WinHttpSendRequest) SendRequest;
+    decltype(&::WinHttpSetCredentials) SetCredentials;
     decltype(&::WinHttpSetOption) SetOption;
     decltype(&::WinHttpSetStatusCallback) SetStatusCallback;
     decltype(&::WinHttpSetTimeouts) SetTimeouts;

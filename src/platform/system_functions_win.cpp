@@ -31,15 +31,18 @@ const WinHttpFunctions& WinHttp() {
     static const WinHttpFunctions functions = [] {
         const HMODULE module = LoadForProcessLifetime(L"winhttp.dll");
         WinHttpFunctions f{};
+        Bind(module, f.AddRequestHeaders, "WinHttpAddRequestHeaders");
         Bind(module, f.CloseHandle, "WinHttpCloseHandle");
         Bind(module, f.Connect, "WinHttpConnect");
         Bind(module, f.CrackUrl, "WinHttpCrackUrl");
         Bind(module, f.Open, "WinHttpOpen");
         Bind(module, f.OpenRequest, "WinHttpOpenRequest");
+        Bind(module, f.QueryAuthSchemes, "WinHttpQueryAuthSchemes");
         Bind(module, f.QueryHeaders, "WinHttpQueryHeaders");
         Bind(module, f.ReadData, "WinHttpReadData");
         Bind(module, f.ReceiveResponse, "WinHttpReceiveResponse");
         Bind(module, f.SendRequest, "WinHttpSendRequest");
+        Bind(module, f.SetCredentials, "WinHttpSetCredentials");
         Bind(module, f.SetOption, "WinHttpSetOption");
         Bind(module, f.SetStatusCallback, "WinHttpSetStatusCallback");
         Bind(module, f.SetTimeouts, "WinHttpSetTimeouts");

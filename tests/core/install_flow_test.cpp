@@ -205,7 +205,8 @@ std::string KeyOf(const std::wstring& text) {
         L"desktop_installer_generic_error", L"desktop_installer_running_error",    L"desktop_installer_paused",
         L"desktop_installer_launch_error",  L"desktop_installer_opening",          L"desktop_installer_saving",
         L"desktop_installer_network_error", L"desktop_installer_disk_error",       L"desktop_installer_verification_error",
-        L"desktop_installer_waiting_for_setup",
+        L"desktop_installer_waiting_for_setup", L"desktop_installer_proxy_error",
+        L"desktop_installer_untrusted_connection_error",
     };
     for (const wchar_t* key : kKeys) {
         if (ui::LookupText(key) == text) return WideToUtf8(key).substr(std::size("desktop_installer_") - 1);
@@ -753,6 +754,18 @@ TEST_F(InstallFlowTest, Scenarios) {
            .requests = {feed, {Pkg("1.0.0")}},
            .kept = Kept::Both,
            .debugger = "HTTP 404"}}},
+        // Answered once with the user's own logon (which Wine never sends), then given up:
+        // the proxy's own text, and no attempt after it.
+        {"proxy that keeps asking for a sign-in",
+         [&] { Publish("1.0.0", v100); },
+         {{.script = R"([{"action":"serve"},)"
+                     R"({"action":"status","status":407,"headers":{"Proxy-Authenticate":"Negotiate"},"times":4}])",
+           .events = FailedAfterDownloadWith(407),
+           .statuses = {"checking", "proxy_error"},
+           .retry = true,
+           .requests = {feed, {Pkg("1.0.0")}, {Pkg("1.0.0")}},
+           .kept = Kept::Both,
+           .debugger = "HTTP 407: proxy sign-in required"}}},
         {"digest mismatch",
          [&] { Publish("1.0.0", v100, Sha512Hex(v110)); },
          {{.events = kFailedAfterDownload,

@@ -62,6 +62,10 @@ TEST(InstallPlan, RetryDecisionByMessageAndAttempt) {
         {"HTTP 429: server busy. Retry later.", 0, RetryDecision::GiveUp},
         {"Invalid resumed range", 0, RetryDecision::GiveUp},
         {"Untrusted download host", 1, RetryDecision::GiveUp},
+        // Neither a proxy that refused the user's logon nor a server that failed its
+        // certificate is asked again: one more handshake would meet the same answer.
+        {"HTTP 407: proxy sign-in required", 0, RetryDecision::GiveUp},
+        {"Untrusted connection: unknown_authority", 0, RetryDecision::GiveUp},
         {"Network error. Check your connection or proxy and retry.", 0, RetryDecision::WaitAndRetry},
         {"Incomplete download", 2, RetryDecision::WaitAndRetry},
         {"Network read failed", 3, RetryDecision::GiveUp},

@@ -33,6 +33,7 @@
 #include "ui/status_update.h"
 #include "channel/channel_client.h"
 #include "support/error_of.h"
+#include "support/local_app_data_override.h"
 
 namespace tavro::net {
 namespace {
@@ -45,6 +46,7 @@ std::string Pattern(size_t size, int seed = 7) {
 
 using testing::Channel;
 using testing::ErrorOf;
+using testing::RunningUnderWine;
 using testing::ReadFileIfPresent;
 using testing::RecordedRequest;
 using testing::WriteFileBytes;
@@ -139,6 +141,21 @@ TEST_F(FetchUrlTest, FileModeScenarios) {
          nullptr},
         {"range not satisfiable", R"([{"action":"status","status":416}])", 100, "", L"\"v1\"", 200, "HTTP 416",
          "bytes=100-", "\"v1\"", 1, 100, nullptr},
+        // The server plays the proxy. The same request goes again after one answer, range
+        // and all; Wine never sends the user's logon, so a proxy that insists is refused.
+        {"proxy answered once, then serves",
+         R"([{"action":"status","status":407,"headers":{"Proxy-Authenticate":"Negotiate"}},)"
+         R"({"action":"serve","etag":"\"v1\""}])",
+         100, "", L"\"v1\"", 200, "", "bytes=100-", "\"v1\"", 2, 200, L"\"v1\""},
+        {"second 407 ends the download",
+         R"([{"action":"status","status":407,"headers":{"Proxy-Authenticate":"NTLM"},"times":3}])", 100, "",
+         L"\"v1\"", 200, "HTTP 407: proxy sign-in required", "bytes=100-", "\"v1\"", 2, 100, nullptr},
+        {"proxy offering Basic only",
+         R"([{"action":"status","status":407,"headers":{"Proxy-Authenticate":"Basic realm=\"corp\""}}])", 0, "", L"",
+         200, "HTTP 407: proxy sign-in required", nullptr, nullptr, 1, 0, nullptr},
+        {"server's own challenge is not answered",
+         R"([{"action":"status","status":401,"headers":{"WWW-Authenticate":"Negotiate"}}])", 0, "", L"", 200,
+         "HTTP 401", nullptr, nullptr, 1, 0, nullptr},
     };
     for (const Scenario& s : scenarios) {
         SCOPED_TRACE(s.name);
@@ -292,13 +309,20 @@ TEST_F(FetchUrlTest, MemoryModeLimitsAndStatuses) {
     EXPECT_TRUE(sink_.Drain().empty());  // memory mode posts no progress
 }
 
-TEST_F(FetchUrlTest, UnverifiableCertificateIsANetworkError) {
+// A certificate from an authority that no store holds, as a network's sign-in page or a
+// company's inspection presents.
+TEST_F(FetchUrlTest, UnverifiableCertificateIsAnUntrustedConnection) {
     channel_.Script("[]");
     channel_.BadCertificate(true);
     const std::string error = ErrorOf([&] { FetchUrl(packageUrl_, nullptr, 131072, L"", nullptr); });
     channel_.BadCertificate(false);
-    EXPECT_EQ(error, "Network error. Check your connection or proxy and retry.");
     EXPECT_TRUE(channel_.Requests().empty());  // nothing was sent over the refused connection
+    if (RunningUnderWine()) {
+        // Seen on Wine 8: the send fails with 12157 and no secure-failure notification comes.
+        EXPECT_EQ(error, "Network error. Check your connection or proxy and retry.");
+        GTEST_SKIP() << "Wine 8 does not say which certificate check failed; the untrusted text needs Windows";
+    }
+    EXPECT_EQ(error, "Untrusted connection: unknown_authority");
 }
 
 // A slow body: the percentage rises, at most one post per 200 ms, counting a resumed share.

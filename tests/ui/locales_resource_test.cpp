@@ -47,6 +47,9 @@ const std::vector<std::pair<std::string, std::string>> kEnglish = {
     {"desktop_installer_install_location", "Installation location"},
     {"desktop_installer_restart_required", "Installed. Windows restart may be required."},
     {"desktop_installer_waiting_for_setup", "Waiting for the Tavro setup that is already running…"},
+    {"desktop_installer_proxy_error", "Your network's proxy requires a sign-in that the installer cannot give."},
+    {"desktop_installer_untrusted_connection_error",
+     "Could not confirm Tavro's server, often due to a network sign-in page or company filter."},
 };
 
 constexpr std::string_view kEllipsis = "…";
