@@ -62,7 +62,7 @@ std::string ReadFeedFile(const std::wstring& path) {
 void RunMessageLoop(HWND window) {
     MSG message{};
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        if (IsDialogMessageW(window, &message)) continue;
+        if (ui::HandlePageKey(message) || IsDialogMessageW(window, &message)) continue;
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }

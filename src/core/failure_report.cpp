@@ -78,7 +78,7 @@ std::uint32_t HttpStatusOf(std::string_view message) {
 
 FailureReport DecideInstallFailure(FailureKind kind, std::string_view message, bool cancelRequested) {
     if (kind == FailureKind::Platform || kind == FailureKind::Unknown) {
-        return {"installer_failed", true, std::string(message), kGeneric};
+        return {"installer_failed", true, std::string(message), kGeneric, 0, {}, OfflineOffer::AfterRepeat};
     }
     if (cancelRequested) return {"cancelled", true, std::string(message), L"desktop_installer_paused"};
     if (message == kRunningMessage) {
@@ -88,8 +88,10 @@ FailureReport DecideInstallFailure(FailureKind kind, std::string_view message, b
     if (message.starts_with(net::kUntrustedConnectionPrefix)) {
         tlsFailure = message.substr(std::string_view(net::kUntrustedConnectionPrefix).size());
     }
-    return {"installer_failed", true, std::string(message), StatusKeyForMessage(message), HttpStatusOf(message),
-            std::move(tlsFailure)};
+    const std::wstring_view key = StatusKeyForMessage(message);
+    const bool noRetryMends = key == kVerification || key == kProxy;
+    return {"installer_failed", true, std::string(message), key, HttpStatusOf(message), std::move(tlsFailure),
+            noRetryMends ? OfflineOffer::AtOnce : OfflineOffer::AfterRepeat};
 }
 
 FailureReport DecideLaunchRetryFailure(FailureKind kind, std::string_view message) {

@@ -7,6 +7,12 @@
 
 namespace tavro::core {
 
+// Whether a failed run's page offers the full installer from the offline page: never where
+// Retry mends the cause (a running Tavro; a pause is no failure), at once where no Retry
+// can (the package failed its proof, the proxy wants a sign-in the installer cannot give),
+// and for every other failure once a second run in a row has failed.
+enum class OfflineOffer { Never = 0, AfterRepeat = 1, AtOnce = 2 };
+
 // How a worker's failure is told: the journal event (none for the launch retry), the
 // English text for the debugger output (none when `hasDebuggerText` is false) and the
 // localized status key. The English text never reaches the window or the journal.
@@ -17,6 +23,7 @@ struct FailureReport {
     std::wstring_view statusKey;
     std::uint32_t httpStatus = 0;  // the server's status that ended the run, for the journal
     std::string tlsFailure{};      // the certificate checks that the server failed, for the journal
+    OfflineOffer offline = OfflineOffer::Never;
 };
 
 // The kinds of failure a worker catches.

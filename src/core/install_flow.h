@@ -13,4 +13,9 @@ void RunInstallFlow();
 // The window sets flowRunning and closeBlocked before it starts the thread. Never throws.
 void RunLaunchRetry();
 
+// The offline link's action, on the window's thread: opens the configured offline page in
+// the user's browser once the URL has passed the trust check again, and journals it. A
+// page that cannot be opened changes nothing; the debugger output says why.
+void OpenOfflinePage() noexcept;
+
 }  // namespace tavro::core

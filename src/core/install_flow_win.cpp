@@ -19,6 +19,7 @@
 #include "core/install_plan.h"
 #include "core/process_state.h"
 #include "feed/release_descriptor.h"
+#include "feed/url_trust.h"
 #include "feed/version.h"
 #include "launch/launch_handshake.h"
 #include "net/fetch_url.h"
@@ -70,7 +71,7 @@ void ReportInstallFailure(const std::exception_ptr& failure) {
     WriteEvent(report.event, report.httpStatus, report.tlsFailure);
     if (report.hasDebuggerText) OutputDebugStringW(Utf8ToWide(report.debuggerText).c_str());
     ui::PostStatusUpdate(ui::LookupText(report.statusKey), L"", -1);
-    ui::PostToMainWindow(ui::WM_APP_SHOW_RETRY);
+    ui::PostToMainWindow(ui::WM_APP_SHOW_RETRY, static_cast<WPARAM>(report.offline));
     // The window is told first: a Retry it handles meanwhile still finds a run in progress.
     closeLeaves = false;
     closeBlocked = false;
@@ -312,6 +313,27 @@ void RunInstallFlow() {
         InstallRun();
     } catch (...) {
         ReportInstallFailure(std::current_exception());
+    }
+}
+
+void OpenOfflinePage() noexcept {
+    try {
+        const std::wstring url = json::GetJsonString(InstallerConfig(), L"offlineURL");
+        feed::CheckDownloadUrl(url);
+        SHELLEXECUTEINFOW open{};
+        open.cbSize = sizeof open;
+        // No box of the shell's: a page that does not open leaves the failure page as it was.
+        open.fMask = SEE_MASK_FLAG_NO_UI;
+        open.hwnd = ui::MainWindow();
+        open.lpVerb = L"open";
+        open.lpFile = url.c_str();
+        open.nShow = SW_SHOWNORMAL;
+        if (!ShellExecuteExW(&open)) Fail("Cannot open the offline page");
+        WriteEvent("offline_page_opened");
+    } catch (const std::exception& error) {
+        OutputDebugStringA(error.what());
+    } catch (...) {
+        OutputDebugStringA("Cannot open the offline page");
     }
 }
 

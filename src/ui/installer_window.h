@@ -14,4 +14,9 @@ HWND CreateInstallerWindow(HINSTANCE instance, int showCommand);
 // The Retry button, for the message loop's dialog-key handling; null before creation.
 HWND RetryButton();
 
+// The keys of the offline link, which is drawn on the page rather than a window of its own:
+// Tab and Shift+Tab between Retry and the link, Enter and Space on the link. True when the
+// message was one of them and is handled; the message loop asks before the dialog manager.
+bool HandlePageKey(const MSG& message);
+
 }  // namespace tavro::ui

@@ -7,6 +7,9 @@
 #include <system_error>
 #include <thread>
 #include <utility>
+#include <vector>
+
+#include <windowsx.h>
 
 #include "core/event_log.h"
 #include "core/install_flow.h"
@@ -29,6 +32,7 @@ constexpr wchar_t kClassName[] = L"TavroInstallerWindow";
 constexpr wchar_t kTitle[] = L"Tavro Installer";
 constexpr DWORD kStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
 constexpr int kRetryId = 100;
+constexpr int kOfflineLinkId = 101;  // the command of the offline link, which the page draws
 constexpr UINT_PTR kSweepTimer = 1;
 constexpr UINT_PTR kSlideTimer = 2;
 constexpr UINT kSweepMilliseconds = 50;
@@ -48,6 +52,8 @@ struct WindowState {
     PageCanvas canvas;
     int clip = kClipResource;
     bool clipAllowed = false;
+    int failedRuns = 0;       // install runs that failed with an offline offer, since the window opened
+    bool linkChosen = false;  // the focus belongs on the link, not on Retry, while the window has it
 };
 
 WindowState& State() {
@@ -96,8 +102,58 @@ void PlaceRetryButton(HWND window, HWND button) {
     MoveWindow(button, target.x, target.y, target.width, target.height, TRUE);
 }
 
-void ShowRetry() {
+// The link's child id on the page's accessible object; 0 while it does not show.
+long LinkChildId(const PageState& page) {
+    const std::vector<PageItem> items = PageItems(page, L"");
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (items[i].kind == PageItemKind::Link) return static_cast<long>(i + 1);
+    }
+    return 0;
+}
+
+// The link shows its focus while the window has the keyboard focus and the user moved it
+// there: the link is no window of its own, so the window holds the focus for it.
+void UpdateLinkFocus(HWND window, bool windowFocused) {
     WindowState& state = State();
+    const bool focused = windowFocused && state.linkChosen && state.page.failureShown && !state.page.offlineLink.empty();
+    if (focused == state.page.linkFocused) return;
+    state.page.linkFocused = focused;
+    InvalidateAll(window);
+    if (focused) NotifyWinEvent(EVENT_OBJECT_FOCUS, window, OBJID_CLIENT, LinkChildId(state.page));
+}
+
+void FocusLink(HWND window, bool link) {
+    WindowState& state = State();
+    state.linkChosen = link;
+    SetFocus(link ? window : state.button);
+    UpdateLinkFocus(window, GetFocus() == window);
+}
+
+bool LinkShows() {
+    const PageState& page = State().page;
+    return page.failureShown && !page.offlineLink.empty();
+}
+
+// The link's box in client pixels.
+RECT LinkRect(HWND window) {
+    const DesignBox& box = State().page.linkBox;
+    const float s = DesignScale(GetDpiForWindow(window));
+    return {static_cast<LONG>(box.x * s), static_cast<LONG>(box.y * s), static_cast<LONG>((box.x + box.width) * s + 0.5f),
+            static_cast<LONG>((box.y + box.height) * s + 0.5f)};
+}
+
+bool OverLink(HWND window, POINT client) {
+    const RECT link = LinkRect(window);
+    return LinkShows() && PtInRect(&link, client);
+}
+
+void ShowRetry(core::OfflineOffer offer) {
+    WindowState& state = State();
+    state.linkChosen = false;
+    state.page.linkFocused = false;
+    state.page.offlineLink = ShowsOfflineLink(offer, state.failedRuns) ? LookupText(L"desktop_installer_offline_link") : L"";
+    state.page.linkBox = state.page.offlineLink.empty() ? DesignBox{}
+                                                        : MeasureOfflineLink(state.page.offlineLink, GetDpiForWindow(state.window));
     SetWindowTextW(state.button, LookupText(L"common_retry").c_str());
     ShowWindow(state.button, SW_SHOW);
     EnableWindow(state.button, TRUE);
@@ -115,7 +171,7 @@ void StartWorker(void (*body)()) {
         // No thread, no run: the flags go back and the user may try again.
         RetryNotStarted();
         SetStatus(LookupText(L"desktop_installer_generic_error"), L"", -1);
-        ShowRetry();
+        ShowRetry(core::OfflineOffer::Never);
     }
 }
 
@@ -126,6 +182,9 @@ void RetryCommand() {
     ShowWindow(state.button, SW_HIDE);
     FitWindowToDpi(state.window);
     state.page.failureShown = false;
+    state.page.offlineLink.clear();
+    state.page.linkFocused = false;
+    state.linkChosen = false;
     InvalidateAll(state.window);
     if (start == RetryStart::Preview) {
         SetStatus(LookupText(kPreviewStatusKey), L"", kPreviewProgress);
@@ -188,13 +247,18 @@ void TimerTick(HWND window, UINT_PTR id) {
 void Activated(HWND window, WPARAM wParam) {
     if (LOWORD(wParam) == WA_INACTIVE || HIWORD(wParam) != 0) return;  // deactivated, or minimized
     const HWND button = State().button;
-    SetFocus(button != nullptr && IsWindowVisible(button) ? button : window);
+    // The link keeps the focus that the user gave it.
+    const bool retry = button != nullptr && IsWindowVisible(button) && !(State().linkChosen && LinkShows());
+    SetFocus(retry ? button : window);
 }
 
 void Resized(HWND window) {
     // Frames already decoded at another DPI are scaled again when they are painted.
     SetVideoTarget(MediaStrip(GetDpiForWindow(window)));
     PlaceRetryButton(window, State().button);
+    PageState& page = State().page;
+    // Text is hinted to each DPI's pixels: its width there is measured anew.
+    if (!page.offlineLink.empty()) page.linkBox = MeasureOfflineLink(page.offlineLink, GetDpiForWindow(window));
     InvalidateAll(window);
 }
 
@@ -219,11 +283,37 @@ LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         return EnterPressesRetry(IsWindowVisible(State().button)) ? MAKELRESULT(kRetryId, DC_HASDEFID) : 0;
     case WM_COMMAND:
         if (LOWORD(wParam) == kRetryId) RetryCommand();
+        if (LOWORD(wParam) == kOfflineLinkId && LinkShows()) core::OpenOfflinePage();
         // IsDialogMessageW turns Esc into IDCANCEL: it closes as the title bar's button does.
         if (LOWORD(wParam) == IDCANCEL) CloseRequested(window);
         return 0;
     case WM_GETOBJECT:
-        return State().accessibility.Answer(window, kRetryId, State().page, wParam, lParam);
+        return State().accessibility.Answer(window, {kRetryId, kOfflineLinkId}, State().page, wParam, lParam);
+    case WM_SETFOCUS:
+        UpdateLinkFocus(window, true);
+        return 0;
+    case WM_KILLFOCUS:
+        // Retry taking the focus, by a click or Tab, takes it from the link too.
+        if (reinterpret_cast<HWND>(wParam) == State().button) State().linkChosen = false;
+        UpdateLinkFocus(window, false);
+        return 0;
+    case WM_SETCURSOR:
+        if (LOWORD(lParam) == HTCLIENT) {
+            POINT point{};
+            GetCursorPos(&point);
+            ScreenToClient(window, &point);
+            if (OverLink(window, point)) {
+                SetCursor(LoadCursorW(nullptr, IDC_HAND));
+                return TRUE;
+            }
+        }
+        return DefWindowProcW(window, message, wParam, lParam);
+    case WM_LBUTTONUP:
+        if (OverLink(window, {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)})) {
+            FocusLink(window, true);
+            core::OpenOfflinePage();
+        }
+        return 0;
     case WM_SETTINGCHANGE:
     case WM_SYSCOLORCHANGE:
         ApplyDisplaySettings(window);
@@ -258,7 +348,7 @@ LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     }
     case WM_APP_SHOW_RETRY:
-        ShowRetry();
+        ShowRetry(static_cast<core::OfflineOffer>(wParam));
         return 0;
     case WM_CLOSE:
         CloseRequested(window);
@@ -338,6 +428,25 @@ HWND CreateInstallerWindow(HINSTANCE instance, int showCommand) {
 
 HWND RetryButton() {
     return State().button;
+}
+
+bool HandlePageKey(const MSG& message) {
+    WindowState& state = State();
+    if (message.message != WM_KEYDOWN || state.window == nullptr || !LinkShows()) return false;
+    if (message.hwnd != state.window && message.hwnd != state.button) return false;
+    if (GetKeyState(VK_CONTROL) < 0 || GetKeyState(VK_MENU) < 0) return false;
+    // Retry and the link are the page's two stops: Tab and Shift+Tab both move to the other.
+    if (message.wParam == VK_TAB) {
+        FocusLink(state.window, !state.page.linkFocused);
+        return true;
+    }
+    const bool repeat = (message.lParam & (1 << 30)) != 0;  // held down: the link opens once
+    if (state.page.linkFocused && (message.wParam == VK_RETURN || message.wParam == VK_SPACE)) {
+        if (repeat) return true;
+        core::OpenOfflinePage();
+        return true;
+    }
+    return false;
 }
 
 }  // namespace tavro::ui

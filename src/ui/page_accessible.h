@@ -10,6 +10,13 @@ namespace tavro::ui {
 
 class PageAccessible;  // the COM object
 
+// The window's command ids: Retry's, a real button's, and the offline link's, which the page
+// draws; a default action sends the one of its part.
+struct PageCommands {
+    int retry;
+    int link;
+};
+
 // What every call of the page's object answers once its window is gone: the error that COM
 // gives a client's marshalled call after CoDisconnectObject, and the one Microsoft names for
 // an IAccessible whose application has closed, so that a screen reader in another process
@@ -28,7 +35,7 @@ public:
     // The answer to WM_GETOBJECT: the page's object for OBJID_CLIENT, else 0, which leaves
     // the request to the system; 0 too once disconnected. The Retry button is looked up by
     // its control id on each call: a request can come before the button exists.
-    LRESULT Answer(HWND window, int retryId, const PageState& page, WPARAM wParam, LPARAM lParam);
+    LRESULT Answer(HWND window, PageCommands commands, const PageState& page, WPARAM wParam, LPARAM lParam);
 
     // Tells assistive technology what changed between the page as last announced and as it
     // is now (a new status text, percentage or failure), then remembers `now` as announced.

@@ -25,6 +25,8 @@ long RoleOf(PageItemKind kind) {
         return ROLE_SYSTEM_PROGRESSBAR;
     case PageItemKind::Retry:
         return ROLE_SYSTEM_PUSHBUTTON;
+    case PageItemKind::Link:
+        return ROLE_SYSTEM_LINK;
     case PageItemKind::Status:
     case PageItemKind::Detail:
         break;
@@ -57,6 +59,9 @@ ComPtr<IAccPropServices> CreatePropertyServices() {
     return services;
 }
 
+// What a link's default action is called: the name every browser's links give it.
+constexpr std::wstring_view kLinkAction = L"Jump";
+
 // The window's title as the accessible name of its client area.
 HRESULT ReturnWindowText(HWND window, BSTR* out) {
     wchar_t text[128] = {};
@@ -70,7 +75,8 @@ HRESULT ReturnWindowText(HWND window, BSTR* out) {
 // disconnected every call but IUnknown's answers kAccessibleGone.
 class PageAccessible final : public IAccessible, public IAccIdentity {
 public:
-    PageAccessible(HWND window, int retryId, const PageState& page) : window_(window), retryId_(retryId), page_(&page) {}
+    PageAccessible(HWND window, PageCommands commands, const PageState& page)
+        : window_(window), commands_(commands), page_(&page) {}
 
     void Disconnect() { page_ = nullptr; }
 
@@ -193,14 +199,26 @@ public:
         state->vt = VT_I4;
         // Retry is what Enter presses (DM_GETDEFID names it): the default button.
         const long retry = STATE_SYSTEM_FOCUSABLE | STATE_SYSTEM_DEFAULT;
-        state->lVal = item.kind != PageItemKind::Retry ? STATE_SYSTEM_READONLY
-                      : GetFocus() == Button()        ? retry | STATE_SYSTEM_FOCUSED
-                                                       : retry;
+        const long link = STATE_SYSTEM_FOCUSABLE | STATE_SYSTEM_LINKED;
+        state->lVal = item.kind == PageItemKind::Link    ? (page_->linkFocused ? link | STATE_SYSTEM_FOCUSED : link)
+                      : item.kind != PageItemKind::Retry ? STATE_SYSTEM_READONLY
+                      : GetFocus() == Button()           ? retry | STATE_SYSTEM_FOCUSED
+                                                         : retry;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE get_accFocus(VARIANT* focus) override {
         *focus = VARIANT{};
         if (Gone()) return kAccessibleGone;
+        if (page_->linkFocused) {
+            std::vector<PageItem> items;
+            if (const HRESULT taken = Snapshot(items); taken != S_OK) return taken;
+            for (size_t i = 0; i < items.size(); ++i) {
+                if (items[i].kind != PageItemKind::Link) continue;
+                focus->vt = VT_I4;
+                focus->lVal = static_cast<long>(i + 1);
+                return S_OK;
+            }
+        }
         IAccessible* standard = Standard();
         return standard != nullptr ? standard->get_accFocus(focus) : S_FALSE;
     }
@@ -212,7 +230,9 @@ public:
         *action = nullptr;
         if (Gone()) return kAccessibleGone;
         PageItem item{};
-        if (IsSelf(child) || Find(child, item) != S_OK || item.kind != PageItemKind::Retry) return S_FALSE;
+        if (IsSelf(child) || Find(child, item) != S_OK) return S_FALSE;
+        if (item.kind == PageItemKind::Link) return ReturnText(kLinkAction, action);
+        if (item.kind != PageItemKind::Retry) return S_FALSE;
         ComPtr<IAccessible> retry;
         if (FAILED(RetryObject().As(&retry))) return S_FALSE;
         return retry->get_accDefaultAction(Self(), action);
@@ -277,13 +297,16 @@ public:
     HRESULT STDMETHODCALLTYPE accDoDefaultAction(VARIANT child) override {
         if (Gone()) return kAccessibleGone;
         PageItem item{};
-        if (IsSelf(child) || Find(child, item) != S_OK || item.kind != PageItemKind::Retry) {
+        if (IsSelf(child) || Find(child, item) != S_OK ||
+            (item.kind != PageItemKind::Retry && item.kind != PageItemKind::Link)) {
             return DISP_E_MEMBERNOTFOUND;
         }
         // The command a click sends, posted: it must not run inside a call that a client is
         // waiting on. BM_CLICK "might fail" while the window is not active, as its
         // documentation warns, and a screen reader's own window is the active one.
-        PostMessageW(window_, WM_COMMAND, MAKEWPARAM(retryId_, BN_CLICKED), reinterpret_cast<LPARAM>(Button()));
+        const bool retry = item.kind == PageItemKind::Retry;
+        PostMessageW(window_, WM_COMMAND, MAKEWPARAM(retry ? commands_.retry : commands_.link, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(retry ? Button() : nullptr));
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE put_accName(VARIANT, BSTR) override { return Gone() ? kAccessibleGone : E_NOTIMPL; }
@@ -293,7 +316,7 @@ private:
     ~PageAccessible() = default;
 
     bool Gone() const { return page_ == nullptr; }
-    HWND Button() const { return GetDlgItem(window_, retryId_); }
+    HWND Button() const { return GetDlgItem(window_, commands_.retry); }
 
     static bool IsSelf(const VARIANT& child) { return child.vt == VT_I4 && child.lVal == CHILDID_SELF; }
     static VARIANT Self() {
@@ -394,17 +417,18 @@ private:
 
     std::atomic<ULONG> references_{1};
     HWND window_;
-    int retryId_;
+    PageCommands commands_;
     const PageState* page_;
     ComPtr<IAccessible> standard_;
 };
 
-LRESULT PageAccessibility::Answer(HWND window, int retryId, const PageState& page, WPARAM wParam, LPARAM lParam) {
+LRESULT PageAccessibility::Answer(HWND window, PageCommands commands, const PageState& page, WPARAM wParam,
+                                  LPARAM lParam) {
     // Compared as 32 bits: the id arrives sign-extended or not, depending on the sender.
     if (disconnected_ || static_cast<DWORD>(lParam) != static_cast<DWORD>(OBJID_CLIENT)) return 0;
     try {
         const OleaccFunctions& oleacc = Oleacc();
-        if (object_ == nullptr) object_ = new PageAccessible(window, retryId, page);
+        if (object_ == nullptr) object_ = new PageAccessible(window, commands, page);
         const LRESULT result = oleacc.LresultFromObject(IID_IAccessible, wParam, static_cast<IAccessible*>(object_));
         return result > 0 ? result : 0;
     } catch (...) {

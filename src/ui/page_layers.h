@@ -15,6 +15,8 @@ struct PageLayer {
     std::wstring detail;
     int percent = -1;  // the label's number; -1 while none shows
     bool failureShown = false;
+    std::wstring link;  // the offline link's text, empty while none shows
+    bool linkFocused = false;
     bool video = false;
     int slide = -1;  // the slide drawn; -1 while the video shows
     unsigned dpi = 0;

@@ -91,8 +91,9 @@ float StatusWidth(bool failureShown) {
     return failureShown ? 560.0f : 590.0f;
 }
 
-DesignBox StatusBox(bool failureShown) {
-    return {36.0f, 521.0f, StatusWidth(failureShown), 48.0f};
+DesignBox StatusBox(bool failureShown, bool linkShown) {
+    // Two lines of the failure text end above the link's row.
+    return {36.0f, linkShown ? 492.0f : 521.0f, StatusWidth(failureShown), 48.0f};
 }
 
 bool ShowsPercentLabel(int progress, bool failureShown) {

@@ -11,13 +11,14 @@ std::vector<PageItem> PageItems(const PageState& page, const std::wstring& retry
     const auto add = [&](PageItemKind kind, const std::wstring& name, const std::wstring& value, DesignBox box) {
         items.push_back({kind, name, value, box.x, box.y, box.width, box.height});
     };
-    add(PageItemKind::Status, page.status, L"", StatusBox(page.failureShown));
+    add(PageItemKind::Status, page.status, L"", StatusBox(page.failureShown, page.failureShown && !page.offlineLink.empty()));
     if (!page.failureShown) {
         // The bar has no label of its own: what it measures is what the status line says.
         add(PageItemKind::Progress, page.status, ProgressValue(page), {kTrackLeft, kBarTop, kTrackWidth, kBarHeight});
     }
     if (!page.detail.empty()) add(PageItemKind::Detail, page.detail, L"", kDetailBox);
     if (page.failureShown) add(PageItemKind::Retry, retryText, L"", kRetryBox);
+    if (page.failureShown && !page.offlineLink.empty()) add(PageItemKind::Link, page.offlineLink, L"", page.linkBox);
     return items;
 }
 
@@ -30,7 +31,8 @@ PageAnnouncement DecideAnnouncement(const PageState& before, const PageState& af
     PageAnnouncement change{
         .statusName = before.status != after.status,
         .progressValue = !after.failureShown && ProgressValue(before) != ProgressValue(after),
-        .partsChanged = before.failureShown != after.failureShown || before.detail.empty() != after.detail.empty(),
+        .partsChanged = before.failureShown != after.failureShown || before.detail.empty() != after.detail.empty() ||
+                        before.offlineLink.empty() != after.offlineLink.empty(),
         .failure = !before.failureShown && after.failureShown};
     if (change.statusName || change.failure) {
         change.live = after.failureShown ? LiveSetting::Assertive : LiveSetting::Polite;

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "ui/page_layout.h"
+
 namespace tavro::ui {
 
 // What the page shows; owned by the window, user-interface thread only. The painter draws
@@ -14,10 +16,13 @@ struct PageState {
     float sweepPhase = 0.72f;
     int slideIndex = 0;      // 0, 1 or 2 while no video frame is available
     bool failureShown = false;  // the Retry button is up: no bar, narrower status line
+    std::wstring offlineLink;   // the offline link's text while the failure page offers it
+    DesignBox linkBox{};        // where that text is drawn, as measured for the window's DPI
+    bool linkFocused = false;   // the link holds the keyboard focus (the window has it, Retry not)
 };
 
 // The page's parts as assistive technology meets them, in reading order.
-enum class PageItemKind { Status, Progress, Detail, Retry };
+enum class PageItemKind { Status, Progress, Detail, Retry, Link };
 
 struct PageItem {
     PageItemKind kind;
@@ -28,7 +33,8 @@ struct PageItem {
 };
 
 // The status line always; the progress bar, named by the status line, while no failure is shown; the detail line when
-// it is not empty; the Retry button while it is shown. A part's child id is its position
+// it is not empty; the Retry button while it is shown, and after it the offline link when
+// the failure page offers one (Tab's order). A part's child id is its position
 // plus one, so the status line is always 1 and the bar, when present, 2.
 std::vector<PageItem> PageItems(const PageState& page, const std::wstring& retryText);
 inline constexpr long kStatusChildId = 1;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "platform/win_handles.h"
 #include "ui/page_layers.h"
@@ -60,6 +61,10 @@ private:
 // Draws the whole page, with the slides where the video would be, into `dc`, whose bitmap
 // covers the client area at `dpi`.
 void PaintPage(HDC dc, unsigned dpi, const PageState& page, const PagePalette& palette);
+
+// Where the page draws the offline link's `text` at `dpi`, in design units: what a click
+// and a screen reader take for the link. Empty when it cannot be measured.
+DesignBox MeasureOfflineLink(const std::wstring& text, unsigned dpi);
 
 // The WM_DRAWITEM handler of the owner-drawn Retry button.
 void DrawRetryButton(const DRAWITEMSTRUCT& item, const PagePalette& palette);

@@ -83,24 +83,71 @@ UniqueFont CreatePageFont(const wchar_t* familyName, REAL size, INT style, Unit 
     return UniqueFont(font);
 }
 
-void DrawPageText(Painter& painter, const wchar_t* text, const RectF& rect, REAL size, ARGB colour, bool bold,
-                  PageText which) {
-    const UniqueFont font = CreatePageFont(kFontName, size, bold ? FontStyleBold : FontStyleRegular, UnitPixel);
-    if (!font) return;
+// The alignment, reading order and trimming of one of the page's texts.
+UniqueStringFormat PageFormat(Painter& painter, PageText which) {
     const TextFormat chosen = ChooseTextFormat(which, IsRightToLeftUi());
-    GpSolidFill* brush = nullptr;
-    painter.Check(GdipCreateSolidFill(colour, &brush));
-    const UniqueSolidFill brushOwner(brush);
     GpStringFormat* format = nullptr;
     painter.Check(GdipCreateStringFormat(0, LANG_NEUTRAL, &format));
-    const UniqueStringFormat formatOwner(format);
-    if (!brush || !format) return;
+    UniqueStringFormat owner(format);
+    if (!format) return owner;
     painter.Check(GdipSetStringFormatAlign(format, static_cast<StringAlignment>(chosen.align)));
     if (chosen.rightToLeft) painter.Check(GdipSetStringFormatFlags(format, StringFormatFlagsDirectionRightToLeft));
     painter.Check(GdipSetStringFormatLineAlign(format, which == PageText::Button ? StringAlignmentCenter
                                                                                   : StringAlignmentNear));
     painter.Check(GdipSetStringFormatTrimming(format, StringTrimmingEllipsisCharacter));
-    painter.Check(GdipDrawString(painter.graphics, text, -1, font.get(), &rect, format, brush));
+    return owner;
+}
+
+void DrawPageTextWith(Painter& painter, const wchar_t* text, const RectF& rect, GpFont* font, PageText which, ARGB colour) {
+    GpSolidFill* brush = nullptr;
+    painter.Check(GdipCreateSolidFill(colour, &brush));
+    const UniqueSolidFill brushOwner(brush);
+    const UniqueStringFormat format = PageFormat(painter, which);
+    if (!brush || !format || font == nullptr) return;
+    painter.Check(GdipDrawString(painter.graphics, text, -1, font, &rect, format.get(), brush));
+}
+
+void DrawPageText(Painter& painter, const wchar_t* text, const RectF& rect, REAL size, ARGB colour, bool bold,
+                  PageText which) {
+    const UniqueFont font = CreatePageFont(kFontName, size, bold ? FontStyleBold : FontStyleRegular, UnitPixel);
+    DrawPageTextWith(painter, text, rect, font.get(), which, colour);
+}
+
+// The offline link's text: underlined, as links are, whatever its colour says.
+UniqueFont CreateLinkFont() {
+    return CreatePageFont(kFontName, kLinkTextSize, FontStyleUnderline, UnitPixel);
+}
+
+// Where the link's text lands in its row, in design units; empty when GDI+ cannot say.
+DesignBox MeasureLink(Painter& painter, const std::wstring& text) {
+    const UniqueFont font = CreateLinkFont();
+    const UniqueStringFormat format = PageFormat(painter, PageText::Link);
+    const RectF row(kLinkRow.x, kLinkRow.y, kLinkRow.width, kLinkRow.height);
+    RectF box(0, 0, 0, 0);
+    if (!font || !format ||
+        GdipMeasureString(painter.graphics, text.c_str(), -1, font.get(), &row, format.get(), &box, nullptr, nullptr) !=
+            Ok) {
+        return {};
+    }
+    // A text longer than the row is trimmed to it when drawn.
+    const float left = std::max(box.X, kLinkRow.x);
+    const float right = std::min(box.X + box.Width, kLinkRow.x + kLinkRow.width);
+    return {left, kLinkRow.y, std::max(right - left, 0.0f), kLinkRow.height};
+}
+
+// The link and, while it holds the keyboard focus, a dotted frame around it.
+void PaintLink(Painter& painter, const PageState& page) {
+    const UniqueFont font = CreateLinkFont();
+    DrawPageTextWith(painter, page.offlineLink.c_str(), RectF(kLinkRow.x, kLinkRow.y, kLinkRow.width, kLinkRow.height),
+             font.get(), PageText::Link, painter.palette.link);
+    if (!page.linkFocused || page.linkBox.width <= 0) return;
+    GpPen* pen = nullptr;
+    painter.Check(GdipCreatePen1(painter.palette.title, 1, UnitWorld, &pen));
+    const UniquePen penOwner(pen);
+    if (!pen) return;
+    painter.Check(GdipSetPenDashStyle(pen, DashStyleDot));
+    painter.Check(GdipDrawRectangle(painter.graphics, pen, page.linkBox.x - 2, page.linkBox.y - 1,
+                                    page.linkBox.width + 4, page.linkBox.height + 1));
 }
 
 // The closed outline of a rounded rectangle; empty when GDI+ could not make the path.
@@ -201,11 +248,12 @@ void PaintLayer(Painter& painter, const PageState& page, bool video) {
     }
 
     const auto rect = [](DesignBox box) { return RectF(box.x, box.y, box.width, box.height); };
-    DrawPageText(painter, page.status.c_str(), rect(StatusBox(page.failureShown)), 16, palette.title, false,
+    DrawPageText(painter, page.status.c_str(), rect(StatusBox(page.failureShown, page.failureShown && !page.offlineLink.empty())), 16, palette.title, false,
                  PageText::Status);
     if (!page.detail.empty()) {
         DrawPageText(painter, page.detail.c_str(), rect(kDetailBox), 11, palette.subtitle, false, PageText::Detail);
     }
+    if (page.failureShown && !page.offlineLink.empty()) PaintLink(painter, page);
     if (ShowsPercentLabel(page.progress, page.failureShown)) {
         DrawPageText(painter, PercentLabel(page.progress).c_str(), RectF(650, 522, 94, 26), 16, palette.subtitle,
                      false, PageText::Percent);
@@ -375,6 +423,16 @@ void PaintPage(HDC dc, unsigned dpi, const PageState& page, const PagePalette& p
     Painter painter{graphics.get(), palette};
     PaintLayer(painter, page, false);
     PaintSegment(painter, page);
+}
+
+DesignBox MeasureOfflineLink(const std::wstring& text, unsigned dpi) {
+    const UniqueHandle<detail::ClosedBy<HDC, &DeleteDC>> dc(CreateCompatibleDC(nullptr));
+    if (!dc) return {};
+    const UniqueGraphics graphics = CreatePageGraphics(dc.get(), dpi, nullptr);
+    if (!graphics) return {};
+    const PagePalette palette = ChoosePalette({}, {});
+    Painter painter{graphics.get(), palette};
+    return MeasureLink(painter, text);
 }
 
 void DrawRetryButton(const DRAWITEMSTRUCT& item, const PagePalette& palette) {

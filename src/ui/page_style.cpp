@@ -23,7 +23,7 @@ PagePalette ChoosePalette(const DisplaySettings& settings, const SystemColours& 
                 .barLeft = 0xFF0A84FF, .barRight = 0xFF97BEFC, .buttonBackground = 0xFFFFFFFF,
                 .button = 0xFF3089F0, .buttonPressed = 0xFF1E68C9, .buttonDisabled = 0xFFE0DEE6,
                 .buttonOutline = kNone, .buttonText = 0xFFFFFFFF, .buttonTextPressed = 0xFFFFFFFF,
-                .buttonTextDisabled = 0xFF918F96, .pictures = true};
+                .buttonTextDisabled = 0xFF918F96, .link = 0xFF005FB8, .pictures = true};
     }
     const std::uint32_t window = Opaque(system.window);
     const std::uint32_t text = Opaque(system.windowText);
@@ -34,7 +34,7 @@ PagePalette ChoosePalette(const DisplaySettings& settings, const SystemColours& 
             .trackFill = window, .trackOutline = text, .barLeft = highlight, .barRight = highlight,
             .buttonBackground = window, .button = face, .buttonPressed = highlight, .buttonDisabled = face,
             .buttonOutline = buttonText, .buttonText = buttonText, .buttonTextPressed = Opaque(system.highlightText),
-            .buttonTextDisabled = Opaque(system.grayText), .pictures = false};
+            .buttonTextDisabled = Opaque(system.grayText), .link = Opaque(system.hotTrack), .pictures = false};
 }
 
 bool PlaysClip(const DisplaySettings& settings) {
@@ -49,6 +49,7 @@ TextFormat ChooseTextFormat(PageText text, bool rightToLeftUi) {
     switch (text) {
     case PageText::Status:
     case PageText::Detail:
+    case PageText::Link:
         return {TextAlign::Near, rightToLeftUi};
     case PageText::Percent:
         return {TextAlign::Far, false};

@@ -19,6 +19,7 @@ struct SystemColours {
     std::uint32_t buttonFace = 0;
     std::uint32_t buttonText = 0;
     std::uint32_t grayText = 0;
+    std::uint32_t hotTrack = 0;  // COLOR_HOTLIGHT: links
 };
 
 // Every colour of the page and its button as GDI+ takes them (0xAARRGGBB); a colour with
@@ -41,6 +42,7 @@ struct PagePalette {
     std::uint32_t buttonText;
     std::uint32_t buttonTextPressed;
     std::uint32_t buttonTextDisabled;
+    std::uint32_t link;
     bool pictures;  // the clip, the slide images and their shadow
     friend bool operator==(const PagePalette&, const PagePalette&) = default;
 };
@@ -56,7 +58,7 @@ bool PlaysClip(const DisplaySettings& settings);
 bool RotatesSlides(const DisplaySettings& settings);
 
 // The page's texts, each with its own rule for right-to-left locales.
-enum class PageText { Logo, SlideTitle, SlideSubtitle, Status, Detail, Percent, Button };
+enum class PageText { Logo, SlideTitle, SlideSubtitle, Status, Detail, Link, Percent, Button };
 
 // Horizontal alignment in GDI+'s terms: near is the start of the reading order, so with
 // right-to-left set near is the right edge.

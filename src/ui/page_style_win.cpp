@@ -21,7 +21,7 @@ DisplaySettings ReadDisplaySettings() {
 SystemColours ReadSystemColours() {
     return {GetSysColor(COLOR_WINDOW),     GetSysColor(COLOR_WINDOWTEXT), GetSysColor(COLOR_HIGHLIGHT),
             GetSysColor(COLOR_HIGHLIGHTTEXT), GetSysColor(COLOR_BTNFACE), GetSysColor(COLOR_BTNTEXT),
-            GetSysColor(COLOR_GRAYTEXT)};
+            GetSysColor(COLOR_GRAYTEXT),   GetSysColor(COLOR_HOTLIGHT)};
 }
 
 }  // namespace tavro::ui

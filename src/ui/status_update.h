@@ -9,7 +9,7 @@ namespace tavro::ui {
 
 // Worker-to-window messages.
 inline constexpr UINT WM_APP_STATUS = WM_APP + 1;      // lParam: StatusUpdate*, owned by the window
-inline constexpr UINT WM_APP_SHOW_RETRY = WM_APP + 2;  // no parameters
+inline constexpr UINT WM_APP_SHOW_RETRY = WM_APP + 2;  // wParam: the run's core::OfflineOffer
 
 // One status line for the window; -1 progress means no percentage.
 struct StatusUpdate {
@@ -27,8 +27,8 @@ HWND MainWindow();
 // freed here and lost.
 void PostStatusUpdate(std::wstring status, std::wstring detail, std::int32_t progress);
 
-// Posts a message without parameters (WM_APP_SHOW_RETRY, WM_CLOSE) to the main window;
-// false when there is no window or the post fails.
-bool PostToMainWindow(UINT message);
+// Posts a message (WM_APP_SHOW_RETRY, WM_CLOSE) to the main window; false when there is no
+// window or the post fails.
+bool PostToMainWindow(UINT message, WPARAM wParam = 0);
 
 }  // namespace tavro::ui

@@ -30,9 +30,9 @@ void PostStatusUpdate(std::wstring status, std::wstring detail, std::int32_t pro
     }
 }
 
-bool PostToMainWindow(UINT message) {
+bool PostToMainWindow(UINT message, WPARAM wParam) {
     const HWND window = MainWindow();
-    return window != nullptr && PostMessageW(window, message, 0, 0) != FALSE;
+    return window != nullptr && PostMessageW(window, message, wParam, 0) != FALSE;
 }
 
 }  // namespace tavro::ui

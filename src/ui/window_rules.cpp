@@ -37,4 +37,17 @@ bool EnterPressesRetry(bool retryShown) {
     return retryShown && !flowRunning;
 }
 
+bool ShowsOfflineLink(core::OfflineOffer offer, int& failedRuns) {
+    if (offer != core::OfflineOffer::Never) ++failedRuns;
+    switch (offer) {
+    case core::OfflineOffer::AtOnce:
+        return true;
+    case core::OfflineOffer::AfterRepeat:
+        return failedRuns >= 2;
+    case core::OfflineOffer::Never:
+        break;
+    }
+    return false;
+}
+
 }  // namespace tavro::ui

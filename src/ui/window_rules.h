@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/failure_report.h"
+
 namespace tavro::ui {
 
 // The installer window's Retry and close rules over the shared flags (core/process_state.h),
@@ -45,5 +47,10 @@ CloseResult RequestClose(void (*announcePause)());
 
 // Enter presses Retry only while the button shows and the failed run has ended.
 bool EnterPressesRetry(bool retryShown);
+
+// Whether the page of a run that just failed shows the offline link. `failedRuns` counts the
+// install runs since the window opened that failed with an offer, and takes this one in; a
+// pause or a running Tavro is no such run, so it neither counts nor breaks the row.
+bool ShowsOfflineLink(core::OfflineOffer offer, int& failedRuns);
 
 }  // namespace tavro::ui

@@ -139,6 +139,7 @@ def close_then_enter(case, w):
 def tavro_running(case, w):
     check(case, "the running-error text with Retry", w.shot(case, Shot.failure, 90) and
           journal()[-2:] == ["payload_verified", "installer_failed"], journal()[-3:])
+    check(case, "no offline link: closing Tavro mends it", not wt.links(), wt.links())
     app = (windows("^Tavro$") or [""])[0]  # under the installer's window: brought forward, clicked, closed
     run("xdotool", "windowraise", app, "mousemove", "--window", app, "20", "20", "click", "1")
     run("xdotool", "key", "--window", app, "alt+F4")
@@ -186,6 +187,8 @@ def restart_required(case, w):
 
 def bad_digest(case, w):
     check(case, "generic text and Retry", w.shot(case, Shot.failure, 90))
+    check(case, "the offline link at once", wt.links() == [("30", wt.TEXTS["desktop_installer_offline_link"], "")],
+          wt.links())
     check(case, "nothing run, journal ends with installer_failed", setup_runs() == [] and not installed() and
           journal()[-1:] == ["installer_failed"], journal()[-3:])
     w.send("alt+F4")

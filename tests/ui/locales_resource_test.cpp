@@ -50,6 +50,7 @@ const std::vector<std::pair<std::string, std::string>> kEnglish = {
     {"desktop_installer_proxy_error", "Your network's proxy requires a sign-in that the installer cannot give."},
     {"desktop_installer_untrusted_connection_error",
      "Could not confirm Tavro's server, often due to a network sign-in page or company filter."},
+    {"desktop_installer_offline_link", "Download the full installer"},
 };
 
 constexpr std::string_view kEllipsis = "…";

@@ -28,7 +28,7 @@ struct PageWindow {
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         auto* self = reinterpret_cast<PageWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
         if (self != nullptr && message == WM_GETOBJECT) {
-            return self->accessibility.Answer(window, kRetryId, self->page, wParam, lParam);
+            return self->accessibility.Answer(window, {kRetryId, kRetryId + 1}, self->page, wParam, lParam);
         }
         if (self != nullptr && message == WM_COMMAND && LOWORD(wParam) == kRetryId) self->retryCommand = lParam;
         if (self != nullptr && message == WM_DESTROY) self->accessibility.Disconnect();
@@ -93,7 +93,7 @@ TEST_F(PageAccessibleTest, EveryCallAnswersTheDisconnectedErrorOnceTheWindowIsGo
     IAccessible* object = page.Object();
     ASSERT_NE(object, nullptr);
     DestroyWindow(page.window);
-    EXPECT_EQ(page.accessibility.Answer(page.window, kRetryId, page.page, 0, OBJID_CLIENT), 0);  // no new object
+    EXPECT_EQ(page.accessibility.Answer(page.window, {kRetryId, kRetryId + 1}, page.page, 0, OBJID_CLIENT), 0);  // no new object
     const VARIANT self = Child(CHILDID_SELF), status = Child(1), text{};
     BSTR bstr = nullptr;
     long number = 0;

@@ -2,14 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace tavro::ui {
 namespace {
 
-PageState Page(const wchar_t* status, int progress, bool failureShown = false) {
+PageState Page(const wchar_t* status, int progress, bool failureShown = false, const wchar_t* link = L"") {
     PageState page;
     page.status = status;
     page.progress = progress;
     page.failureShown = failureShown;
+    page.offlineLink = link;
+    page.linkBox = {36, 546, 150, 18};
     return page;
 }
 
@@ -28,6 +32,8 @@ TEST(PageModel, AnnouncesChangesOnlyOnce) {
         {Page(L"Unable", -1), Page(L"Unable", -1, true), false, false, true, true, assertive},  // Retry comes up
         {Page(L"Unable", -1, true), Page(L"Other", -1, true), true, false, false, false, assertive},
         {Page(L"Unable", -1, true), Page(L"Checking", -1), true, false, true, false, polite},
+        // The offline link comes with the second failure: a part more, nothing to speak.
+        {Page(L"Unable", -1, true), Page(L"Unable", -1, true, L"Download"), false, false, true, false, off},
     };
     for (const auto& c : cases) {
         const PageAnnouncement a = DecideAnnouncement(c.before, c.after);
@@ -36,6 +42,19 @@ TEST(PageModel, AnnouncesChangesOnlyOnce) {
         EXPECT_EQ(a.partsChanged, c.parts) << c.after.status;
         EXPECT_EQ(a.failure, c.failure) << c.after.status;
         EXPECT_EQ(a.live, c.live) << c.after.status;
+    }
+}
+
+// Tab's order: Retry, then the offline link where it was measured; no link without a failure.
+TEST(PageModel, TheOfflineLinkFollowsRetry) {
+    const std::vector<PageItem> failed = PageItems(Page(L"Unable", -1, true, L"Download"), L"Retry");
+    ASSERT_EQ(failed.size(), 3u);
+    EXPECT_EQ(failed[1].kind, PageItemKind::Retry);
+    EXPECT_EQ(failed[2].kind, PageItemKind::Link);
+    EXPECT_EQ(failed[2].name, L"Download");
+    EXPECT_EQ(failed[2].x + failed[2].width, 186.0f);
+    for (const PageItem& item : PageItems(Page(L"Checking", -1, false, L"Download"), L"")) {
+        EXPECT_NE(item.kind, PageItemKind::Link);
     }
 }
 

@@ -2,6 +2,7 @@
 // process was started with, into a PNG of the client area at 96 DPI.
 //   page_shot OUT.png            the download at 48 %
 //   page_shot OUT.png failure    the network failure with Retry
+//   page_shot OUT.png link       the same with the offline link, which has the focus
 // This Wine cannot turn high contrast on, so the setting is given here; everything else
 // (the colours Windows reports, the choice of palette, the painter) is the installer's own.
 #include <windows.h>
@@ -21,7 +22,8 @@ using namespace tavro::ui;
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) return 2;
-    const bool failure = argc > 2 && std::wstring(argv[2]) == L"failure";
+    const bool link = argc > 2 && std::wstring(argv[2]) == L"link";
+    const bool failure = link || (argc > 2 && std::wstring(argv[2]) == L"failure");
     LoadLocalizedStrings();
     if (!InitializeMedia(GetModuleHandleW(nullptr))) return 3;  // the slides a high-contrast page leaves out
 
@@ -30,6 +32,11 @@ int wmain(int argc, wchar_t** argv) {
     page.status = LookupText(failure ? L"desktop_installer_network_error" : L"desktop_installer_downloading");
     page.progress = failure ? -1 : 48;
     page.failureShown = failure;
+    if (link) {
+        page.offlineLink = LookupText(L"desktop_installer_offline_link");
+        page.linkBox = MeasureOfflineLink(page.offlineLink, 96);
+        page.linkFocused = true;
+    }
 
     const int width = ScaleByDpi(kClientWidthDip, 96);
     const int height = ScaleByDpi(kClientHeightDip, 96);

@@ -15,6 +15,7 @@ TEST(PageStyle, TextFormatPerTextAndDirection) {
         // start there and read right to left.
         {PageText::Status, {TextAlign::Near, false}, {TextAlign::Near, true}},
         {PageText::Detail, {TextAlign::Near, false}, {TextAlign::Near, true}},
+        {PageText::Link, {TextAlign::Near, false}, {TextAlign::Near, true}},  // mirrored with the status line
         // The built-in English captions and the logo keep their place and their order
         // (no full stop moved to the front); the bar is not mirrored, nor is its label.
         {PageText::Logo, {TextAlign::Near, false}, {TextAlign::Near, false}},
@@ -31,7 +32,7 @@ TEST(PageStyle, TextFormatPerTextAndDirection) {
 
 TEST(PageStyle, ContrastAndMotion) {
     // Each system colour distinct, and red, green and blue distinct inside it (0x00BBGGRR).
-    const SystemColours system{0x030201, 0x060504, 0x090807, 0x0C0B0A, 0x0F0E0D, 0x121110, 0x151413};
+    const SystemColours system{0x030201, 0x060504, 0x090807, 0x0C0B0A, 0x0F0E0D, 0x121110, 0x151413, 0x181716};
     const struct {
         bool highContrast, animation, clip, slidesTurn;
         std::uint32_t background, text, bar, buttonText;
@@ -60,6 +61,7 @@ TEST(PageStyle, ContrastAndMotion) {
     EXPECT_EQ(contrast.button, 0xFF0D0E0Fu);
     EXPECT_EQ(contrast.buttonTextPressed, 0xFF0A0B0Cu);
     EXPECT_EQ(contrast.buttonTextDisabled, 0xFF131415u);
+    EXPECT_EQ(contrast.link, 0xFF161718u);  // the hot-track colour, as links are in high contrast
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
+#include "core/failure_report.h"
 #include "core/process_state.h"
 
 namespace tavro::ui {
@@ -94,6 +96,39 @@ TEST(WindowRules, AWorkerThatCannotStartLeavesRetryUsable) {
         EXPECT_EQ(PressRetry(), first);
     }
     Set("----", false, L"");
+}
+
+// The failure messages of runs in a row, from the window's opening, and whether each one's
+// page offers the offline installer. "paused" is a close during a download.
+TEST(WindowRules, OfflineLinkAfterFailuresThatRetryIsUnlikelyToMend) {
+    constexpr char kNetwork[] = "Network error. Check your connection or proxy and retry.";
+    constexpr char kRunning[] = "Close Tavro after saving your work, then retry.";
+    const struct {
+        const char* name;
+        std::vector<const char*> runs;
+        std::vector<bool> shown;
+    } cases[] = {
+        {"network twice", {kNetwork, kNetwork}, {false, true}},
+        {"different failures count alike", {"Not enough disk space", "HTTP 503", "Incomplete download"}, {false, true, true}},
+        {"a failed proof at once", {"Downloaded file hash mismatch. Retry to download again."}, {true}},
+        {"a proxy sign-in at once", {"HTTP 407: proxy sign-in required"}, {true}},
+        {"an untrusted connection waits for the second", {"Untrusted connection: unknown_authority", kNetwork}, {false, true}},
+        // Closing Tavro mends it: never offered, and no run of the row.
+        {"running never", {kRunning, kRunning, kNetwork, kRunning, kNetwork}, {false, false, false, false, true}},
+        {"a pause is no failure", {kNetwork, "paused", kNetwork}, {false, false, true}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        int failedRuns = 0;
+        std::vector<bool> shown;
+        for (const char* run : c.runs) {
+            const bool paused = std::string(run) == "paused";
+            const core::FailureReport report = core::DecideInstallFailure(
+                core::FailureKind::Runtime, paused ? "Download paused. Click Retry to resume." : run, paused);
+            shown.push_back(ShowsOfflineLink(report.offline, failedRuns));
+        }
+        EXPECT_EQ(shown, c.shown);
+    }
 }
 
 }  // namespace

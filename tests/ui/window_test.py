@@ -20,6 +20,8 @@ STATE, ROOT = os.environ["TAVRO_CHANNEL_STATE"], os.environ["TAVRO_CHANNEL_ROOT"
 SHOTS, PREFIX = os.path.join(BUILD, "window-shots"), os.path.join(BUILD, "wineprefix-window")
 os.environ.update(WINEPREFIX=PREFIX, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
 TRACK, BUTTON, PURPLE, WHITE = (237, 237, 239), (48, 137, 240), (110, 77, 232), (255, 255, 255)
+LINK = (0, 95, 184)
+OFFLINE_URL = json.load(open(os.path.join(SOURCE, "config", "demo.json")))["offlineURL"]
 # The README's pictures of the window (scripts/readme-shots.sh copies them into docs/window).
 README = ("en-US-preview", "ja-JP-preview", "ar-SA-retry", "sweep")
 FONTS = r"HKCU\Software\Wine\Fonts\Replacements"
@@ -28,7 +30,8 @@ COLOURS, DESKTOP = r"HKCU\Control Panel\Colors", r"HKCU\Control Panel\Desktop"
 NO_ANIMATION = (DESKTOP, "UserPreferencesMask", "REG_BINARY", "9E1E078010000000")
 # A high-contrast theme in which every colour the page uses differs from the others.
 CONTRAST = {"Window": (0, 0, 0), "WindowText": (255, 255, 0), "Hilight": (26, 235, 255), "HilightText": (0, 0, 0),
-            "ButtonFace": (32, 32, 32), "ButtonText": (255, 255, 255), "GrayText": (63, 242, 63)}
+            "ButtonFace": (32, 32, 32), "ButtonText": (255, 255, 255), "GrayText": (63, 242, 63),
+            "HotTrackingColor": (255, 96, 200)}
 INK = lambda c: max(c) < 140  # title, status and percent text
 failures = []
 TEXTS = json.load(open(os.path.join(SOURCE, "resources", "locales.json"), encoding="utf-8"))["en-US"]
@@ -95,6 +98,9 @@ class Shot:
 
     def failure(self):  # the settled failure page: Retry shown and the bar gone (they are painted apart)
         return self.button() and not any(near(self.px(x, 504), TRACK, 6) for x in (100, 560))
+
+    def link(self):  # the offline link's ink in its row, below the failure text
+        return self.count(36, 544, 400, 562, lambda c: near(c, LINK, 40)) > 20
 
     def label(self):  # ink of the "48%" label, which is far-aligned in 650..744
         return self.count(700, 522, 744, 545)
@@ -253,7 +259,8 @@ def slides(case, w, turns=True):  # each slide image is drawn at half its pixel 
 def retry(case, w, keys=False):
     shot = w.shot(case, Shot.failure, 30)
     page(case, w, shot, True)
-    keyboard = (("Enter", lambda: w.send("Return")), ("Tab and Space", lambda: w.send("Tab", "space")),
+    # From the second failure the offline link is the page's other stop: Tab goes there and back.
+    keyboard = (("Enter", lambda: w.send("Return")), ("Tab, Tab and Space", lambda: w.send("Tab", "Tab", "space")),
                 ("a click", w.click_retry))
     if keys:  # as after Alt+Tab back: Space then presses Retry, Enter goes on working
         check(case, "activation puts the focus back on Retry", run("wine", READER, "activate").strip() == "focus retry")
@@ -320,6 +327,40 @@ def dpi_messages(case, w):
     page(case, w, w.shot(case + "-suggested", Shot.label), False)
 
 
+def links():
+    """The links that a screen reader in another process finds on the page: (role, name, value)."""
+    return [part for part in tree(run("wine", READER, "read"))[1] if part[0] == "30"]
+
+
+def offline_link(case, w):
+    """Two failed runs in a row offer the offline page; Enter on the link opens it in the browser."""
+    opened = os.path.join(SHOTS, case + "-opened.txt")
+    browser = os.path.join(SHOTS, case + "-browser.sh")  # the browser Wine's shell starts for a URL
+    with open(browser, "w") as f:
+        f.write('#!/bin/sh\nprintf "%%s\\n" "$@" >> %s\n' % opened)
+    os.chmod(browser, 0o755)
+    if os.path.exists(opened):
+        os.remove(opened)
+    restore = registry([(r"HKCU\Software\Wine\WineBrowser", "Browsers", "REG_SZ", browser)])
+    try:
+        first = w.shot(case, Shot.failure, 30)
+        check(case, "the first failure: no link", first and not first.link() and not links(), first and links())
+        runs = events().count("installer_opened")
+        w.send("Return")
+        second = until(lambda: events().count("installer_opened") == runs + 1, 15) and \
+            w.shot(case + "-second", lambda s: s.failure() and s.link(), 30)
+        check(case, "the second failure shows the link", second)
+        link = TEXTS["desktop_installer_offline_link"]
+        check(case, "a screen reader finds the link", links() == [("30", link, "")], links())
+        w.send("Tab", "Return")
+        check(case, "Enter on it opens exactly the offline URL", until(lambda: os.path.exists(opened), 20) and
+              open(opened).read() == OFFLINE_URL + "\n", os.path.exists(opened) and open(opened).read())
+        check(case, "journaled, and no new run", "offline_page_opened" in events() and
+              events().count("installer_opened") == runs + 1, events()[-300:])
+    finally:
+        restore()
+
+
 def reader_failure(case, w):
     output = w.listener.communicate(timeout=90)[0]
     failure = TEXTS["desktop_installer_network_error"]
@@ -339,7 +380,7 @@ def reader_failure(case, w):
 def high_contrast(case, w):  # the page painted from the system colours a fresh process reads
     restore = registry([(COLOURS, name, "REG_SZ", "%d %d %d" % c) for name, c in CONTRAST.items()])
     try:
-        for state in ("", "failure"):
+        for state in ("", "failure", "link"):
             path = os.path.join(SHOTS, case + ("-" + state if state else "") + ".png")
             code = subprocess.call(["wine", PAGE_SHOT, "Z:" + path, state], env={**os.environ, "LC_ALL": "en_US.UTF-8"})
             check(case, "painted " + (state or "at 48 %"), code == 0, code)
@@ -347,7 +388,7 @@ def high_contrast(case, w):  # the page painted from the system colours a fresh 
         restore()
     c = CONTRAST
     is_ = lambda name: lambda pixel: pixel == c[name]
-    page, failed = Shot(None, case), Shot(None, case + "-failure")
+    page, failed, link = Shot(None, case), Shot(None, case + "-failure"), Shot(None, case + "-link")
     for shot in (page, failed):
         check(case, "background in the window colour, no picture, shadow or gradient", all(
             shot.px(x, y) == c["Window"] for x, y in ((10, 10), (770, 300), (400, 470), (770, 565))) and
@@ -362,6 +403,9 @@ def high_contrast(case, w):  # the page painted from the system colours a fresh 
           all(failed.px(x, 537) == c["ButtonFace"] for x in (632, 736)) and
           failed.count(650, 525, 720, 550, is_("ButtonText")) > 10 and
           failed.count(622, 528, 628, 546, lambda p: near(p, c["ButtonText"], 60)) > 3)
+    check(case, "the offline link in the hot-track colour, its focus frame in the text colour",
+          link.count(36, 544, 400, 562, is_("HotTrackingColor")) > 20 and failed.count(36, 540, 400, 566, is_("HotTrackingColor")) == 0
+          and link.count(30, 540, 400, 543, lambda p: near(p, c["WindowText"], 60)) > 20)
 
 
 def missing_slide(case, w):
@@ -384,7 +428,8 @@ CASES = [  # name, the window, the channel server's script, the check
     # with the right-to-left flag GDI+ puts "near" at the right edge, but this Wine ignores
     # the flag and draws from the left, left to right, so its pixels cannot show either.
     ("ar-SA-retry", dict(lc="ar_EG.UTF-8"), DOWN, retry),
-    ("sweep", dict(), STALLED, sweep),  # the channel answers after 25 s: checking, with the sweep
+    ("sweep", dict(), STALLED, sweep),
+    ("offline-link", dict(), DOWN, offline_link),  # the channel answers after 25 s: checking, with the sweep
     ("close-during-download", dict(), SLOW, pause_download),
     ("close-during-setup", dict(env={"TAVRO_DEMO_SETUP_DELAY_MS": "6000"}), [], slow_setup),
     ("missing-slide", dict(exe=EXE_NO_SLIDE), [], missing_slide),
