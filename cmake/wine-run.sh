@@ -17,6 +17,9 @@ if [ ! -f "$WINEPREFIX/.tavro-ready" ]; then
     wine wineboot -i >/dev/null 2>&1
     wine winecfg -v win10 >/dev/null 2>&1
     wineserver -w
+    # GDI+'s generic sans-serif, which the page's text falls back to without Segoe UI: Wine's
+    # own Tahoma, so that text is measured and drawn the same in every test prefix.
+    cp /usr/share/wine/fonts/tahoma.ttf /usr/share/wine/fonts/tahomabd.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
     touch "$WINEPREFIX/.tavro-ready"
   fi
   flock -u 9

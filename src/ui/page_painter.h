@@ -66,6 +66,14 @@ void PaintPage(HDC dc, unsigned dpi, const PageState& page, const PagePalette& p
 // and a screen reader take for the link. Empty when it cannot be measured.
 DesignBox MeasureOfflineLink(const std::wstring& text, unsigned dpi);
 
+// Where a failure page's status text (PageText::Status) or link (PageText::Link) lands at
+// `dpi`, and whether all of it fits its box rather than being cut.
+struct TextFit {
+    DesignBox box;
+    bool whole = false;
+};
+TextFit MeasureFailureText(PageText which, const std::wstring& text, unsigned dpi, bool linkShown);
+
 // The WM_DRAWITEM handler of the owner-drawn Retry button.
 void DrawRetryButton(const DRAWITEMSTRUCT& item, const PagePalette& palette);
 

@@ -118,21 +118,29 @@ UniqueFont CreateLinkFont() {
     return CreatePageFont(kFontName, kLinkTextSize, FontStyleUnderline, UnitPixel);
 }
 
-// Where the link's text lands in its row, in design units; empty when GDI+ cannot say.
-DesignBox MeasureLink(Painter& painter, const std::wstring& text) {
-    const UniqueFont font = CreateLinkFont();
-    const UniqueStringFormat format = PageFormat(painter, PageText::Link);
-    const RectF row(kLinkRow.x, kLinkRow.y, kLinkRow.width, kLinkRow.height);
+// Where a failure text or the link lands in its box, in design units, and whether all of it
+// fits there; nothing when GDI+ cannot say.
+TextFit MeasureText(Painter& painter, PageText which, const std::wstring& text, bool linkShown) {
+    const bool link = which == PageText::Link;
+    const UniqueFont font = link ? CreateLinkFont() : CreatePageFont(kFontName, 16, FontStyleRegular, UnitPixel);
+    const UniqueStringFormat format = PageFormat(painter, which);
+    const DesignBox area = link ? kLinkRow : StatusBox(true, linkShown);
+    const RectF layout(area.x, area.y, area.width, area.height);
     RectF box(0, 0, 0, 0);
-    if (!font || !format ||
-        GdipMeasureString(painter.graphics, text.c_str(), -1, font.get(), &row, format.get(), &box, nullptr, nullptr) !=
-            Ok) {
+    INT fitted = 0;
+    if (!font || !format || GdipMeasureString(painter.graphics, text.c_str(), -1, font.get(), &layout, format.get(),
+                                              &box, &fitted, nullptr) != Ok) {
         return {};
     }
-    // A text longer than the row is trimmed to it when drawn.
-    const float left = std::max(box.X, kLinkRow.x);
-    const float right = std::min(box.X + box.Width, kLinkRow.x + kLinkRow.width);
-    return {left, kLinkRow.y, std::max(right - left, 0.0f), kLinkRow.height};
+    // A text longer than its box is trimmed to it when drawn.
+    const float left = std::max(box.X, area.x);
+    const float right = std::min(box.X + box.Width, area.x + area.width);
+    return {{left, area.y, std::max(right - left, 0.0f), area.height},
+            fitted == static_cast<INT>(text.size()) && box.Y + box.Height <= area.y + area.height + 0.5f};
+}
+
+DesignBox MeasureLink(Painter& painter, const std::wstring& text) {
+    return MeasureText(painter, PageText::Link, text, true).box;
 }
 
 // The link and, while it holds the keyboard focus, a dotted frame around it.
@@ -425,14 +433,18 @@ void PaintPage(HDC dc, unsigned dpi, const PageState& page, const PagePalette& p
     PaintSegment(painter, page);
 }
 
-DesignBox MeasureOfflineLink(const std::wstring& text, unsigned dpi) {
+TextFit MeasureFailureText(PageText which, const std::wstring& text, unsigned dpi, bool linkShown) {
     const UniqueHandle<detail::ClosedBy<HDC, &DeleteDC>> dc(CreateCompatibleDC(nullptr));
     if (!dc) return {};
     const UniqueGraphics graphics = CreatePageGraphics(dc.get(), dpi, nullptr);
     if (!graphics) return {};
     const PagePalette palette = ChoosePalette({}, {});
     Painter painter{graphics.get(), palette};
-    return MeasureLink(painter, text);
+    return MeasureText(painter, which, text, linkShown);
+}
+
+DesignBox MeasureOfflineLink(const std::wstring& text, unsigned dpi) {
+    return MeasureFailureText(PageText::Link, text, dpi, true).box;
 }
 
 void DrawRetryButton(const DRAWITEMSTRUCT& item, const PagePalette& palette) {

@@ -10,8 +10,13 @@
 #include <utility>
 #include <vector>
 
+#include <windows.h>
+#include <objidl.h>
+#include <gdiplus.h>
+
 #include "json/json.h"
 #include "platform/text.h"
+#include "ui/page_painter.h"
 
 // The ctest registration says what this run must see: TAVRO_EXPECT_LOCALE names the locale
 // that the user language (LC_ALL under Wine) must select from the program's own resource;
@@ -61,6 +66,41 @@ TEST(LocalizedStrings, UserLanguageSelectsTextsFromTheResource) {
     EXPECT_EQ(WideToUtf8(LookupText(L"no_such_key")), kLastResort);
     EXPECT_EQ(PrefersJapaneseUi(), expected == "ja-JP");
     EXPECT_EQ(IsRightToLeftUi(), expected == "ar-SA" || expected == "fa-IR");
+}
+
+// The failure texts that may stand above the offline link, and the link itself, whole in their
+// boxes at each DPI in every locale: none is cut, whichever locale is the longest. The reading
+// order is this run's own (Arabic's is right to left).
+TEST(LocalizedStrings, FailureTextsAndTheOfflineLinkFitThePage) {
+    if (Setting("TAVRO_EXPECT_LOCALE").empty()) GTEST_SKIP() << "this program carries no usable locale resource";
+    Gdiplus::GdiplusStartupInput input;
+    ULONG_PTR token = 0;
+    ASSERT_EQ(Gdiplus::GdiplusStartup(&token, &input, nullptr), Gdiplus::Ok);
+    const std::string path = Setting("TAVRO_SOURCE_DIR") + "/resources/locales.json";
+    std::ifstream file(path, std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    const json::JsonObject locales = json::JsonObject::Parse(Utf8ToWide(bytes));
+    const std::pair<const wchar_t*, PageText> texts[] = {
+        {L"desktop_installer_proxy_error", PageText::Status},
+        {L"desktop_installer_untrusted_connection_error", PageText::Status},
+        {L"desktop_installer_network_error", PageText::Status},
+        {L"desktop_installer_verification_error", PageText::Status},
+        {L"desktop_installer_offline_link", PageText::Link},
+    };
+    int measured = 0;
+    for (const auto& [locale, unused] : locales.Members()) {
+        for (const auto& [key, which] : texts) {
+            const std::wstring text = locales.GetNamedObject(locale).GetNamedString(key);
+            for (const unsigned dpi : {96u, 144u, 192u}) {
+                const TextFit fit = MeasureFailureText(which, text, dpi, true);
+                EXPECT_TRUE(fit.whole) << WideToUtf8(locale) << " " << WideToUtf8(key) << " at " << dpi;
+                EXPECT_GT(fit.box.width, 0.0f) << WideToUtf8(locale) << " " << WideToUtf8(key) << " at " << dpi;
+                ++measured;
+            }
+        }
+    }
+    EXPECT_EQ(measured, 22 * 5 * 3);
+    Gdiplus::GdiplusShutdown(token);
 }
 
 TEST(LocalizedStrings, UnusableResourceFailsAndLeavesTheLastResortText) {
