@@ -6,7 +6,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 shots=${1:-$root/build/windows}/window-shots
-for name in en-US-preview ja-JP-preview ar-SA-retry sweep; do
+for name in en-US-preview ja-JP-preview ar-SA-retry sweep offline-link; do
   cp "$shots/readme-$name.png" "$root/docs/window/$name.png"
 done
 cp "$shots/high-contrast.png" "$root/docs/window/high-contrast.png"

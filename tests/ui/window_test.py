@@ -23,7 +23,7 @@ TRACK, BUTTON, PURPLE, WHITE = (237, 237, 239), (48, 137, 240), (110, 77, 232), 
 LINK = (0, 95, 184)
 OFFLINE_URL = json.load(open(os.path.join(SOURCE, "config", "demo.json")))["offlineURL"]
 # The README's pictures of the window (scripts/readme-shots.sh copies them into docs/window).
-README = ("en-US-preview", "ja-JP-preview", "ar-SA-retry", "sweep")
+README = ("en-US-preview", "ja-JP-preview", "ar-SA-retry", "sweep", "offline-link")
 FONTS = r"HKCU\Software\Wine\Fonts\Replacements"
 COLOURS, DESKTOP = r"HKCU\Control Panel\Colors", r"HKCU\Control Panel\Desktop"
 # Byte 4 without 0x02: no client-area animation, read by a process started afterwards.
