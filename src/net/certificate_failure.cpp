@@ -25,7 +25,40 @@ constexpr Check kChecks[] = {
     {kSecurityChannelError, 0, "channel_error"},
 };
 
+// Which chain bits and policy errors stand for each of WinHTTP's flags; anything else that
+// either reports is a fault of the certificate with no flag of its own.
+struct Cause {
+    std::uint32_t flag;
+    std::uint32_t chainErrors;
+    std::uint32_t policyErrors[2];
+};
+
+constexpr Cause kCauses[] = {
+    {kCertInvalidCa, kChainUntrustedRoot | kChainPartial, {kPolicyUntrustedRoot, kPolicyChaining}},
+    {kCertDateInvalid, kChainNotTimeValid, {kPolicyExpired, kPolicyExpired}},
+    {kCertCommonNameInvalid, 0, {kPolicyNameMismatch, kPolicyNameMismatch}},
+    {kCertRevoked, kChainRevoked, {kPolicyRevoked, kPolicyRevoked}},
+    {kCertRevocationFailed, kChainRevocationUnknown | kChainOfflineRevocation,
+     {kPolicyNoRevocationCheck, kPolicyRevocationOffline}},
+};
+
 }  // namespace
+
+std::uint32_t SecureFailureFlags(std::uint32_t chainErrors, std::uint32_t policyError) {
+    std::uint32_t flags = 0;
+    std::uint32_t named = 0;
+    bool policyNamed = policyError == 0;
+    for (const Cause& cause : kCauses) {
+        if ((chainErrors & cause.chainErrors) != 0) flags |= cause.flag;
+        named |= cause.chainErrors;
+        if (policyError != 0 && (policyError == cause.policyErrors[0] || policyError == cause.policyErrors[1])) {
+            flags |= cause.flag;
+            policyNamed = true;
+        }
+    }
+    if ((chainErrors & ~named) != 0 || !policyNamed) flags |= kCertInvalid;
+    return flags;
+}
 
 std::string FailedCertificateChecks(std::uint32_t error, std::uint32_t secureFailureFlags) {
     std::string names;

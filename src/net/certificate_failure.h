@@ -25,4 +25,26 @@ inline constexpr char kUntrustedConnectionPrefix[] = "Untrusted connection: ";
 // TLS handshake that broke off without a verdict on the certificate.
 std::string FailedCertificateChecks(std::uint32_t error, std::uint32_t secureFailureFlags);
 
+// crypt32's CERT_TRUST_* error bits of a certificate chain.
+inline constexpr std::uint32_t kChainNotTimeValid = 0x1;
+inline constexpr std::uint32_t kChainRevoked = 0x4;
+inline constexpr std::uint32_t kChainUntrustedRoot = 0x20;
+inline constexpr std::uint32_t kChainRevocationUnknown = 0x40;
+inline constexpr std::uint32_t kChainPartial = 0x10000;
+inline constexpr std::uint32_t kChainOfflineRevocation = 0x1000000;
+
+// The HRESULTs that CertVerifyCertificateChainPolicy reports for the SSL policy.
+inline constexpr std::uint32_t kPolicyExpired = 0x800B0101;         // CERT_E_EXPIRED
+inline constexpr std::uint32_t kPolicyUntrustedRoot = 0x800B0109;   // CERT_E_UNTRUSTEDROOT
+inline constexpr std::uint32_t kPolicyChaining = 0x800B010A;        // CERT_E_CHAINING
+inline constexpr std::uint32_t kPolicyNameMismatch = 0x800B010F;    // CERT_E_CN_NO_MATCH
+inline constexpr std::uint32_t kPolicyRevoked = 0x80092010;         // CRYPT_E_REVOKED
+inline constexpr std::uint32_t kPolicyNoRevocationCheck = 0x80092012;  // CRYPT_E_NO_REVOCATION_CHECK
+inline constexpr std::uint32_t kPolicyRevocationOffline = 0x80092013;  // CRYPT_E_REVOCATION_OFFLINE
+
+// The secure-failure flags that WinHTTP reports for a server certificate whose chain has the
+// error bits `chainErrors` and whose SSL policy check, run past those errors, ended with
+// `policyError` (0 when it passed): 0 when neither found a fault.
+std::uint32_t SecureFailureFlags(std::uint32_t chainErrors, std::uint32_t policyError);
+
 }  // namespace tavro::net

@@ -8,6 +8,7 @@
 #include "core/process_state.h"
 #include "feed/url_trust.h"
 #include "net/certificate_failure.h"
+#include "net/certificate_probe.h"
 #include "net/content_range.h"
 #include "net/proxy_sign_in.h"
 #include "platform/errors.h"
@@ -114,16 +115,39 @@ bool Completed(BOOL started, const PendingCall& call) {
     return Outcome(started, call) == ERROR_SUCCESS;
 }
 
+// Whether WinHTTP went to the server itself, with no proxy in between: the request handle
+// reports the proxy that WinHTTP chose for it under WINHTTP_OPTION_PROXY, with the access
+// type WINHTTP_ACCESS_TYPE_NO_PROXY when it went direct. Wine's winhttp answers that query
+// on no handle (ERROR_INVALID_PARAMETER, seen on 8.0), and there a session of the automatic
+// access type never uses a proxy (dlls/winhttp/session.c keeps one only for the default and
+// named types): so that refusal means direct. Any other answer counts as a proxy.
+bool WentDirect(HINTERNET request) {
+    WINHTTP_PROXY_INFO proxy{};
+    DWORD size = sizeof proxy;
+    if (!WinHttp().QueryOption(request, WINHTTP_OPTION_PROXY, &proxy, &size)) {
+        return GetLastError() == ERROR_INVALID_PARAMETER;
+    }
+    const UniqueGlobalMemory list(proxy.lpszProxy);
+    const UniqueGlobalMemory bypass(proxy.lpszProxyBypass);
+    return proxy.dwAccessType == WINHTTP_ACCESS_TYPE_NO_PROXY;
+}
+
 // Sends the request (its headers are on the handle) and waits for the response head. A
 // server certificate that failed its checks ends the download at once: WinHTTP sends
 // nothing over that connection, and asking again would meet the same certificate.
-void SendAndReceive(HINTERNET request, PendingCall& call) {
+void SendAndReceive(HINTERNET request, PendingCall& call, const std::wstring& host, INTERNET_PORT port) {
     const WinHttpFunctions& http = WinHttp();
     call.secureFailure = 0;
     DWORD error = Outcome(http.SendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0),
                           call);
     if (error == ERROR_SUCCESS) error = Outcome(http.ReceiveResponse(request, nullptr), call);
     if (error == ERROR_SUCCESS) return;
+    // A handshake that failed without naming a check (Wine's winhttp never names one) is
+    // looked at again on a connection of our own, but never around the user's proxy.
+    if (call.secureFailure == 0 &&
+        (error == ERROR_WINHTTP_SECURE_CHANNEL_ERROR || error == ERROR_WINHTTP_SECURE_FAILURE) && WentDirect(request)) {
+        call.secureFailure = ProbeServerCertificate(host, port);
+    }
     const std::string checks = FailedCertificateChecks(error, call.secureFailure);
     if (!checks.empty()) Fail((kUntrustedConnectionPrefix + checks).c_str());
     Fail("Network error. Check your connection or proxy and retry.");
@@ -272,7 +296,7 @@ std::string FetchUrl(std::wstring url, HANDLE file, std::uint64_t expectedSize, 
             Fail("Network initialization failed");
         }
         for (;;) {
-            SendAndReceive(request.get(), *call);
+            SendAndReceive(request.get(), *call, host, port);
             status = StatusCode(request.get());
             const ProxySignIn signIn = DecideOnResponse(request.get(), status, proxySignIns);
             if (signIn == ProxySignIn::None) break;

@@ -1,11 +1,17 @@
 #pragma once
 
+// Winsock's headers must come before windows.h.
+#include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
 #include <winhttp.h>
 #include <wincrypt.h>
 #include <wintrust.h>
 #include <dwmapi.h>
 #include <oleacc.h>
+#define SECURITY_WIN32
+#include <sspi.h>
+#include <schannel.h>
 
 namespace tavro {
 
@@ -25,6 +31,7 @@ struct WinHttpFunctions {
     decltype(&::WinHttpOpenRequest) OpenRequest;
     decltype(&::WinHttpQueryAuthSchemes) QueryAuthSchemes;
     decltype(&::WinHttpQueryHeaders) QueryHeaders;
+    decltype(&::WinHttpQueryOption) QueryOption;
     decltype(&::WinHttpReadData) ReadData;
     decltype(&::WinHttpReceiveResponse) ReceiveResponse;
     decltype(&::WinHttpSendRequest) SendRequest;
@@ -38,10 +45,31 @@ const WinHttpFunctions& WinHttp();
 // CryptoAPI's certificate and encoding calls (crypt32.dll; the hashing calls live in
 // advapi32, a known DLL).
 struct Crypt32Functions {
+    decltype(&::CertFreeCertificateChain) CertFreeCertificateChain;
+    decltype(&::CertFreeCertificateContext) CertFreeCertificateContext;
+    decltype(&::CertGetCertificateChain) CertGetCertificateChain;
+    decltype(&::CertVerifyCertificateChainPolicy) CertVerifyCertificateChainPolicy;
     decltype(&::CryptHashCertificate2) CryptHashCertificate2;
     decltype(&::CryptStringToBinaryW) CryptStringToBinaryW;
 };
 const Crypt32Functions& Crypt32();
+
+// Winsock (ws2_32.dll), started for the rest of the process on first use.
+struct Ws2Functions {
+    decltype(&::closesocket) closesocket;
+    decltype(&::connect) connect;
+    decltype(&::FreeAddrInfoW) FreeAddrInfoW;
+    decltype(&::GetAddrInfoW) GetAddrInfoW;
+    decltype(&::ioctlsocket) ioctlsocket;
+    decltype(&::recv) recv;
+    decltype(&::select) select;
+    decltype(&::send) send;
+    decltype(&::socket) socket;
+};
+const Ws2Functions& Ws2();
+
+// The security packages' calls (Schannel among them), as secur32.dll's table hands them out.
+const SecurityFunctionTableW& Sspi();
 
 // WinTrust: Authenticode verification and its signer.
 struct WinTrustFunctions {

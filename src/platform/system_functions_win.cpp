@@ -39,6 +39,7 @@ const WinHttpFunctions& WinHttp() {
         Bind(module, f.OpenRequest, "WinHttpOpenRequest");
         Bind(module, f.QueryAuthSchemes, "WinHttpQueryAuthSchemes");
         Bind(module, f.QueryHeaders, "WinHttpQueryHeaders");
+        Bind(module, f.QueryOption, "WinHttpQueryOption");
         Bind(module, f.ReadData, "WinHttpReadData");
         Bind(module, f.ReceiveResponse, "WinHttpReceiveResponse");
         Bind(module, f.SendRequest, "WinHttpSendRequest");
@@ -55,11 +56,50 @@ const Crypt32Functions& Crypt32() {
     static const Crypt32Functions functions = [] {
         const HMODULE module = LoadForProcessLifetime(L"crypt32.dll");
         Crypt32Functions f{};
+        Bind(module, f.CertFreeCertificateChain, "CertFreeCertificateChain");
+        Bind(module, f.CertFreeCertificateContext, "CertFreeCertificateContext");
+        Bind(module, f.CertGetCertificateChain, "CertGetCertificateChain");
+        Bind(module, f.CertVerifyCertificateChainPolicy, "CertVerifyCertificateChainPolicy");
         Bind(module, f.CryptHashCertificate2, "CryptHashCertificate2");
         Bind(module, f.CryptStringToBinaryW, "CryptStringToBinaryW");
         return f;
     }();
     return functions;
+}
+
+const Ws2Functions& Ws2() {
+    static const Ws2Functions functions = [] {
+        const HMODULE module = LoadForProcessLifetime(L"ws2_32.dll");
+        decltype(&::WSAStartup) startup = nullptr;
+        Bind(module, startup, "WSAStartup");
+        Ws2Functions f{};
+        Bind(module, f.closesocket, "closesocket");
+        Bind(module, f.connect, "connect");
+        Bind(module, f.FreeAddrInfoW, "FreeAddrInfoW");
+        Bind(module, f.GetAddrInfoW, "GetAddrInfoW");
+        Bind(module, f.ioctlsocket, "ioctlsocket");
+        Bind(module, f.recv, "recv");
+        Bind(module, f.select, "select");
+        Bind(module, f.send, "send");
+        Bind(module, f.socket, "socket");
+        // Never cleaned up, for the same reason the DLL is never freed.
+        WSADATA data{};
+        if (const int error = startup(MAKEWORD(2, 2), &data); error != 0) ThrowHresult(HresultFromWin32(error));
+        return f;
+    }();
+    return functions;
+}
+
+const SecurityFunctionTableW& Sspi() {
+    static const SecurityFunctionTableW& table = []() -> const SecurityFunctionTableW& {
+        const HMODULE module = LoadForProcessLifetime(L"secur32.dll");
+        INIT_SECURITY_INTERFACE_W initialize = nullptr;
+        Bind(module, initialize, "InitSecurityInterfaceW");
+        const SecurityFunctionTableW* const functions = initialize();
+        ThrowLastErrorIf(functions == nullptr);
+        return *functions;
+    }();
+    return table;
 }
 
 const WinTrustFunctions& WinTrust() {

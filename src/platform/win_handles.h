@@ -53,6 +53,8 @@ using UniqueKernelHandle = UniqueHandle<detail::KernelHandleTraits>;
 using UniqueFile = UniqueHandle<detail::FileHandleTraits>;
 // Memory the system allocated with LocalAlloc for the caller.
 using UniqueLocalMemory = UniqueHandle<detail::ClosedBy<HLOCAL, &LocalFree>>;
+// Memory the system allocated with GlobalAlloc for the caller (WinHTTP's proxy strings).
+using UniqueGlobalMemory = UniqueHandle<detail::ClosedBy<HGLOBAL, &GlobalFree>>;
 // An open registry key.
 using UniqueRegistryKey = UniqueHandle<detail::ClosedBy<HKEY, &RegCloseKey>>;
 // Memory the shell or COM allocated for the caller (CoTaskMemAlloc).

@@ -32,5 +32,35 @@ TEST(CertificateFailure, NamesTheChecksThatFailed) {
     }
 }
 
+// What a failed handshake that named no check says once the certificate has been checked
+// again: the chain's faults and the SSL policy's verdict, as the names the journal keeps.
+TEST(CertificateFailure, ChainAndPolicyNameTheChecksOfAPlainChannelError) {
+    constexpr std::uint32_t kSecureChannelError = 12157;
+    constexpr std::uint32_t kChainSignatureInvalid = 0x8;
+    constexpr std::uint32_t kPolicyWrongUsage = 0x800B0110;
+    const struct {
+        std::uint32_t chainErrors;
+        std::uint32_t policyError;
+        const char* expected;
+    } cases[] = {
+        {kChainUntrustedRoot, kPolicyUntrustedRoot, "unknown_authority"},  // a self-signed certificate
+        {kChainPartial, 0, "unknown_authority"},
+        {kChainNotTimeValid, kPolicyExpired, "expired"},
+        {0, kPolicyNameMismatch, "wrong_name"},
+        {kChainUntrustedRoot | kChainNotTimeValid, kPolicyNameMismatch, "unknown_authority+wrong_name+expired"},
+        {kChainRevoked, kPolicyRevoked, "revoked"},
+        {kChainRevocationUnknown | kChainOfflineRevocation, kPolicyRevocationOffline, "revocation_unknown"},
+        {kChainSignatureInvalid, 0, "invalid_certificate"},
+        {kChainUntrustedRoot, kPolicyWrongUsage, "unknown_authority+invalid_certificate"},
+        // Nothing wrong with the certificate: the channel itself failed.
+        {0, 0, ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(FailedCertificateChecks(kSecureChannelError, SecureFailureFlags(c.chainErrors, c.policyError)),
+                  c.expected)
+            << std::hex << c.chainErrors << " " << c.policyError;
+    }
+}
+
 }  // namespace
 }  // namespace tavro::net
