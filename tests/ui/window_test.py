@@ -361,6 +361,24 @@ def offline_link(case, w):
         restore()
 
 
+def untrusted(case, w):
+    """A server that cannot prove who it is (a network's sign-in page, a company's inspection)."""
+    bad_cert = os.path.join(STATE, "bad-cert")  # the channel server presents an unknown authority's certificate
+    check(case, "the first run fails on the channel's 503", w.shot(case + "-first", Shot.failure, 30))
+    try:
+        open(bad_cert, "w").close()
+        runs = events().count("installer_opened")
+        w.send("Return")
+        check(case, "a new run fails", until(lambda: events().count("installer_opened") == runs + 1, 15) and
+              w.shot(case, Shot.failure, 30))
+        status = (tree(run("wine", READER, "read"))[1] or [("", "")])[0][1]
+        check(case, "the untrusted-connection text", status == TEXTS["desktop_installer_untrusted_connection_error"], status)
+        check(case, "the journal keeps the failed check", events().splitlines()[-1:] and '"tlsFailure":"unknown_authority"'
+              in events().splitlines()[-1], events()[-200:])
+    finally:
+        os.remove(bad_cert)
+
+
 def reader_failure(case, w):
     output = w.listener.communicate(timeout=90)[0]
     failure = TEXTS["desktop_installer_network_error"]
@@ -429,7 +447,8 @@ CASES = [  # name, the window, the channel server's script, the check
     # the flag and draws from the left, left to right, so its pixels cannot show either.
     ("ar-SA-retry", dict(lc="ar_EG.UTF-8"), DOWN, retry),
     ("sweep", dict(), STALLED, sweep),
-    ("offline-link", dict(), DOWN, offline_link),  # the channel answers after 25 s: checking, with the sweep
+    ("offline-link", dict(), DOWN, offline_link),
+    ("untrusted-connection", dict(), DOWN, untrusted),  # the channel answers after 25 s: checking, with the sweep
     ("close-during-download", dict(), SLOW, pause_download),
     ("close-during-setup", dict(env={"TAVRO_DEMO_SETUP_DELAY_MS": "6000"}), [], slow_setup),
     ("missing-slide", dict(exe=EXE_NO_SLIDE), [], missing_slide),
