@@ -92,8 +92,10 @@ float StatusWidth(bool failureShown) {
 }
 
 DesignBox StatusBox(bool failureShown, bool linkShown) {
-    // Two lines of the failure text end above the link's row.
-    return {36.0f, linkShown ? 492.0f : 521.0f, StatusWidth(failureShown), 48.0f};
+    // Above the link's row the failure text starts where the media ends: room for three
+    // lines, as scripts whose fonts set their lines far apart take two long ones.
+    if (linkShown) return {36.0f, 480.0f, StatusWidth(failureShown), 66.0f};
+    return {36.0f, 521.0f, StatusWidth(failureShown), 48.0f};
 }
 
 bool ShowsPercentLabel(int progress, bool failureShown) {

@@ -51,13 +51,13 @@ struct DesignBox {
 
 // Where the status line, the detail line and the Retry button sit: what is painted there is
 // what a screen reader is told is there. The status line narrows while Retry shows, and
-// moves up, into the bar's place, while the offline link takes the row below it.
+// moves up, over the bar's place, while the offline link takes the row below it.
 DesignBox StatusBox(bool failureShown, bool linkShown = false);
 inline constexpr DesignBox kDetailBox{36.0f, 546.0f, 590.0f, 18.0f};
 inline constexpr DesignBox kRetryBox{624.0f, 519.0f, 120.0f, 36.0f};
 // The offline link's row, below the failure text and as wide as it: the link itself is only
 // as wide as its text, at the row's start in the reading order.
-inline constexpr DesignBox kLinkRow{36.0f, 542.0f, 560.0f, 22.0f};
+inline constexpr DesignBox kLinkRow{36.0f, 547.0f, 560.0f, 20.0f};
 inline constexpr float kLinkTextSize = 13.0f;
 
 // The Retry button's client rectangle at a DPI: kRetryBox, each value scaled and rounded to

@@ -67,7 +67,8 @@ void PaintPage(HDC dc, unsigned dpi, const PageState& page, const PagePalette& p
 DesignBox MeasureOfflineLink(const std::wstring& text, unsigned dpi);
 
 // Where a failure page's status text (PageText::Status) or link (PageText::Link) lands at
-// `dpi`, and whether all of it fits its box rather than being cut.
+// `dpi` (the lines' extent, no wider than its box), and whether all of it fits its box
+// rather than being cut.
 struct TextFit {
     DesignBox box;
     bool whole = false;

@@ -135,12 +135,13 @@ TextFit MeasureText(Painter& painter, PageText which, const std::wstring& text, 
     // A text longer than its box is trimmed to it when drawn.
     const float left = std::max(box.X, area.x);
     const float right = std::min(box.X + box.Width, area.x + area.width);
-    return {{left, area.y, std::max(right - left, 0.0f), area.height},
+    return {{left, box.Y, std::max(right - left, 0.0f), box.Height},
             fitted == static_cast<INT>(text.size()) && box.Y + box.Height <= area.y + area.height + 0.5f};
 }
 
-DesignBox MeasureLink(Painter& painter, const std::wstring& text) {
-    return MeasureText(painter, PageText::Link, text, true).box;
+// The link's box: as wide as its text, as high as its row.
+DesignBox LinkBox(const TextFit& fit) {
+    return {fit.box.x, kLinkRow.y, fit.box.width, kLinkRow.height};
 }
 
 // The link and, while it holds the keyboard focus, a dotted frame around it.
@@ -444,7 +445,7 @@ TextFit MeasureFailureText(PageText which, const std::wstring& text, unsigned dp
 }
 
 DesignBox MeasureOfflineLink(const std::wstring& text, unsigned dpi) {
-    return MeasureFailureText(PageText::Link, text, dpi, true).box;
+    return LinkBox(MeasureFailureText(PageText::Link, text, dpi, true));
 }
 
 void DrawRetryButton(const DRAWITEMSTRUCT& item, const PagePalette& palette) {

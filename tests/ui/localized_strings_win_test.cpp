@@ -93,7 +93,8 @@ TEST(LocalizedStrings, FailureTextsAndTheOfflineLinkFitThePage) {
             const std::wstring text = locales.GetNamedObject(locale).GetNamedString(key);
             for (const unsigned dpi : {96u, 144u, 192u}) {
                 const TextFit fit = MeasureFailureText(which, text, dpi, true);
-                EXPECT_TRUE(fit.whole) << WideToUtf8(locale) << " " << WideToUtf8(key) << " at " << dpi;
+                EXPECT_TRUE(fit.whole) << WideToUtf8(locale) << " " << WideToUtf8(key) << " at " << dpi << ": "
+                                       << fit.box.width << " x " << fit.box.height << " at " << fit.box.y;
                 EXPECT_GT(fit.box.width, 0.0f) << WideToUtf8(locale) << " " << WideToUtf8(key) << " at " << dpi;
                 ++measured;
             }

@@ -100,7 +100,7 @@ class Shot:
         return self.button() and not any(near(self.px(x, 504), TRACK, 6) for x in (100, 560))
 
     def link(self):  # the offline link's ink in its row, below the failure text
-        return self.count(36, 544, 400, 562, lambda c: near(c, LINK, 40)) > 20
+        return self.count(36, 547, 400, 567, lambda c: near(c, LINK, 40)) > 20
 
     def label(self):  # ink of the "48%" label, which is far-aligned in 650..744
         return self.count(700, 522, 744, 545)
@@ -423,7 +423,7 @@ def high_contrast(case, w):  # the page painted from the system colours a fresh 
           failed.count(622, 528, 628, 546, lambda p: near(p, c["ButtonText"], 60)) > 3)
     check(case, "the offline link in the hot-track colour, its focus frame in the text colour",
           link.count(36, 544, 400, 562, is_("HotTrackingColor")) > 20 and failed.count(36, 540, 400, 566, is_("HotTrackingColor")) == 0
-          and link.count(30, 540, 400, 543, lambda p: near(p, c["WindowText"], 60)) > 20)
+          and link.count(30, 544, 400, 548, lambda p: near(p, c["WindowText"], 60)) > 20)
 
 
 def missing_slide(case, w):
