@@ -68,16 +68,6 @@ void RunMessageLoop(HWND window) {
     }
 }
 
-// Ends the process once the window's work is done, without the exit-time teardown of the
-// libraries it loaded. Media Foundation decodes on threads of its own that can outlive its
-// shutdown (under Wine they are GStreamer's), and that teardown racing them has crashed the
-// process (SIGSEGV) after an install that went well. What must outlast the process is on
-// disk already, and the system closes every handle: nothing is left for the teardown to do.
-[[noreturn]] void EndProcess(UINT exitCode) {
-    TerminateProcess(GetCurrentProcess(), exitCode);
-    ExitProcess(exitCode);  // only if the system refused the first
-}
-
 // Whether a setup that an ended installer started from the cache still runs. A cache that
 // cannot be listed has nothing to find.
 bool CachedSetupRuns(const std::wstring& cacheDirectory, bool runLockHeld) noexcept {
@@ -151,7 +141,7 @@ int Start(HINSTANCE instance, int showCommand) {
     }
     RunMessageLoop(ui::CreateInstallerWindow(instance, showCommand));
     CloseMedia();
-    EndProcess(0);
+    return 0;
 }
 
 }  // namespace
