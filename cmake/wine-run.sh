@@ -14,8 +14,10 @@ if [ ! -f "$WINEPREFIX/.tavro-ready" ]; then
   exec 9>"$WINEPREFIX.lock"
   flock 9
   if [ ! -f "$WINEPREFIX/.tavro-ready" ]; then
-    wine wineboot -i >/dev/null 2>&1
-    wine winecfg -v win10 >/dev/null 2>&1
+    # Made with the standard overrides whatever the caller runs with: with Media Foundation
+    # turned off, wineboot waits for good under an X display.
+    WINEDLLOVERRIDES="mscoree,mshtml=" wine wineboot -i >/dev/null 2>&1
+    WINEDLLOVERRIDES="mscoree,mshtml=" wine winecfg -v win10 >/dev/null 2>&1
     wineserver -w
     # GDI+'s generic sans-serif, which the page's text falls back to without Segoe UI: Wine's
     # own Tahoma, so that text is measured and drawn the same in every test prefix.
