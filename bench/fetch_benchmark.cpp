@@ -14,11 +14,11 @@
 #include <exception>
 #include <string>
 
-#include "app/installer_config.h"
 #include "cache/file_digest.h"
 #include "net/fetch_url.h"
 #include "platform/text.h"
 #include "platform/win_handles.h"
+#include "shared/installer_config.h"
 
 namespace {
 

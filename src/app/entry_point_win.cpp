@@ -7,19 +7,19 @@
 #include <string>
 #include <vector>
 
-#include "app/installer_config.h"
 #include "app/run_modes.h"
 #include "cache/payload_cache.h"
-#include "core/event_log.h"
-#include "core/process_state.h"
 #include "feed/feed_parser.h"
 #include "feed/release_descriptor.h"
 #include "feed/url_trust.h"
 #include "launch/launch_handshake.h"
 #include "platform/errors.h"
 #include "platform/win_handles.h"
+#include "shared/event_log.h"
+#include "shared/installer_config.h"
+#include "shared/localized_strings.h"
+#include "shared/process_state.h"
 #include "ui/installer_window.h"
-#include "ui/localized_strings.h"
 #include "ui/media.h"
 #include "verify/app_version.h"
 #include "verify/installed_app.h"

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "cache/lower_hex.h"
 #include "platform/crypt_handles.h"
 #include "platform/errors.h"
+#include "shared/lower_hex.h"
 
 namespace tavro::cache {
 

@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "cache/file_digest.h"
-#include "core/event_log.h"
 #include "platform/errors.h"
 #include "platform/file_system.h"
 #include "platform/text.h"
 #include "platform/unique_handle.h"
+#include "shared/event_log.h"
 #include "verify/app_version.h"
 #include "verify/running_processes.h"
 

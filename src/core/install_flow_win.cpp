@@ -11,13 +11,10 @@
 #include <string>
 #include <utility>
 
-#include "app/installer_config.h"
 #include "cache/file_digest.h"
 #include "cache/payload_cache.h"
-#include "core/event_log.h"
 #include "core/failure_report.h"
 #include "core/install_plan.h"
-#include "core/process_state.h"
 #include "feed/release_descriptor.h"
 #include "feed/url_trust.h"
 #include "feed/version.h"
@@ -28,8 +25,11 @@
 #include "platform/file_system.h"
 #include "platform/text.h"
 #include "platform/win_handles.h"
-#include "ui/localized_strings.h"
-#include "ui/status_update.h"
+#include "shared/event_log.h"
+#include "shared/installer_config.h"
+#include "shared/localized_strings.h"
+#include "shared/process_state.h"
+#include "shared/status_update.h"
 #include "verify/app_version.h"
 #include "verify/installed_app.h"
 #include "verify/publisher_signature.h"

@@ -3,8 +3,6 @@
 #include <cstdint>
 #include <string>
 
-#include "app/installer_config.h"
-#include "cache/lower_hex.h"
 #include "feed/base64.h"
 #include "feed/feed_parser.h"
 #include "feed/feed_patterns.h"
@@ -12,6 +10,8 @@
 #include "feed/version.h"
 #include "platform/errors.h"
 #include "platform/text.h"
+#include "shared/installer_config.h"
+#include "shared/lower_hex.h"
 
 namespace tavro::feed {
 

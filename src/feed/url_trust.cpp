@@ -1,8 +1,8 @@
 #include "feed/url_trust.h"
 
-#include "app/installer_config.h"
 #include "feed/url_crack.h"
 #include "platform/errors.h"
+#include "shared/installer_config.h"
 
 namespace tavro::feed {
 

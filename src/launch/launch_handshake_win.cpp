@@ -8,15 +8,15 @@
 #include <exception>
 
 #include "cache/payload_cache.h"
-#include "core/event_log.h"
 #include "json/json.h"
 #include "launch/launch_receipt.h"
 #include "platform/errors.h"
 #include "platform/file_system.h"
 #include "platform/text.h"
 #include "platform/win_handles.h"
-#include "ui/localized_strings.h"
-#include "ui/status_update.h"
+#include "shared/event_log.h"
+#include "shared/localized_strings.h"
+#include "shared/status_update.h"
 #include "verify/app_version.h"
 #include "verify/publisher_signature.h"
 #include "verify/running_processes.h"

@@ -3,10 +3,10 @@
 #include <chrono>
 #include <vector>
 
-#include "core/process_state.h"
 #include "net/certificate_failure.h"
 #include "platform/system_functions.h"
 #include "platform/win_handles.h"
+#include "shared/process_state.h"
 
 namespace tavro::net {
 

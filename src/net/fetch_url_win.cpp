@@ -5,7 +5,6 @@
 #include <stdexcept>
 #include <vector>
 
-#include "core/process_state.h"
 #include "feed/url_trust.h"
 #include "net/certificate_failure.h"
 #include "net/certificate_probe.h"
@@ -14,8 +13,9 @@
 #include "platform/errors.h"
 #include "platform/system_functions.h"
 #include "platform/win_handles.h"
-#include "ui/localized_strings.h"
-#include "ui/status_update.h"
+#include "shared/localized_strings.h"
+#include "shared/process_state.h"
+#include "shared/status_update.h"
 
 namespace tavro::net {
 

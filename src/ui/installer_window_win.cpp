@@ -11,17 +11,17 @@
 
 #include <windowsx.h>
 
-#include "core/event_log.h"
 #include "core/install_flow.h"
 #include "platform/errors.h"
 #include "platform/system_functions.h"
-#include "ui/localized_strings.h"
+#include "shared/event_log.h"
+#include "shared/localized_strings.h"
+#include "shared/status_update.h"
 #include "ui/media.h"
 #include "ui/page_accessible.h"
 #include "ui/page_layout.h"
 #include "ui/page_painter.h"
 #include "ui/page_style.h"
-#include "ui/status_update.h"
 #include "ui/window_rules.h"
 
 namespace tavro::ui {

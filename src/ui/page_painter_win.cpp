@@ -9,7 +9,7 @@
 #include <cwchar>
 
 #include "platform/win_handles.h"
-#include "ui/localized_strings.h"
+#include "shared/localized_strings.h"
 #include "ui/media.h"
 #include "ui/page_layout.h"
 

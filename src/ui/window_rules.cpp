@@ -1,6 +1,6 @@
 #include "ui/window_rules.h"
 
-#include "core/process_state.h"
+#include "shared/process_state.h"
 
 namespace tavro::ui {
 

@@ -7,10 +7,10 @@
 #include <exception>
 #include <vector>
 
-#include "core/event_log.h"
 #include "platform/file_system.h"
 #include "platform/unique_handle.h"
 #include "platform/win_handles.h"
+#include "shared/event_log.h"
 #include "verify/path_normalize.h"
 #include "verify/publisher_signature.h"
 

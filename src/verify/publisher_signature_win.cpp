@@ -5,10 +5,10 @@
 #include <softpub.h>
 #include <wintrust.h>
 
-#include "app/installer_config.h"
-#include "cache/lower_hex.h"
 #include "platform/errors.h"
 #include "platform/system_functions.h"
+#include "shared/installer_config.h"
+#include "shared/lower_hex.h"
 
 namespace tavro::verify {
 

@@ -25,18 +25,18 @@
 #include <utility>
 #include <vector>
 
-#include "app/installer_config.h"
 #include "cache/file_digest.h"
 #include "cache/payload_cache.h"
 #include "channel/channel_client.h"
-#include "core/process_state.h"
 #include "platform/text.h"
 #include "platform/win_handles.h"
+#include "shared/installer_config.h"
+#include "shared/localized_strings.h"
+#include "shared/process_state.h"
+#include "shared/status_update.h"
 #include "support/files.h"
 #include "support/local_app_data_override.h"
 #include "support/processes.h"
-#include "ui/localized_strings.h"
-#include "ui/status_update.h"
 #include "ui/window_rules.h"
 #include "verify/app_version.h"
 #include "verify/installed_app.h"

@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "app/installer_config.h"
 #include "feed/base64.h"
 #include "feed/feed_parser.h"
 #include "feed/feed_patterns.h"
@@ -16,6 +15,7 @@
 #include "feed/url_trust.h"
 #include "fuzz_checks.h"
 #include "platform/text.h"
+#include "shared/installer_config.h"
 
 namespace tavro::fuzz {
 namespace {

@@ -13,7 +13,7 @@
 #include "fuzz_checks.h"
 #include "platform/errors.h"
 #include "platform/text.h"
-#include "ui/locale_table.h"
+#include "shared/locale_table.h"
 
 namespace tavro::fuzz {
 namespace {

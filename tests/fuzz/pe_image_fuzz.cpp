@@ -13,12 +13,12 @@
 
 #include <openssl/err.h>
 
-#include "app/installer_config.h"
 #include "authenticode.h"
 #include "fuzz_checks.h"
 #include "installer_check.h"
 #include "load_config.h"
 #include "pe_image.h"
+#include "shared/installer_config.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace tavro;

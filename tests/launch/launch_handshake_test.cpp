@@ -25,18 +25,18 @@
 #include <thread>
 #include <vector>
 
-#include "app/installer_config.h"
 #include "cache/payload_cache.h"
 #include "launch_fixtures.h"
 #include "platform/text.h"
 #include "platform/win_handles.h"
+#include "shared/installer_config.h"
+#include "shared/localized_strings.h"
+#include "shared/status_update.h"
 #include "support/error_of.h"
 #include "support/files.h"
 #include "support/local_app_data_override.h"
 #include "support/processes.h"
-#include "ui/localized_strings.h"
-#include "ui/status_sink.h"
-#include "ui/status_update.h"
+#include "support/status_sink.h"
 
 namespace tavro::launch {
 namespace {

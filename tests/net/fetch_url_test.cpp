@@ -22,18 +22,18 @@
 #include <thread>
 #include <vector>
 
-#include "app/installer_config.h"
 #include "cache/payload_cache.h"
-#include "core/process_state.h"
+#include "channel/channel_client.h"
 #include "json/json.h"
 #include "platform/text.h"
 #include "platform/win_handles.h"
-#include "ui/localized_strings.h"
-#include "ui/status_sink.h"
-#include "ui/status_update.h"
-#include "channel/channel_client.h"
+#include "shared/installer_config.h"
+#include "shared/localized_strings.h"
+#include "shared/process_state.h"
+#include "shared/status_update.h"
 #include "support/error_of.h"
 #include "support/local_app_data_override.h"
+#include "support/status_sink.h"
 
 namespace tavro::net {
 namespace {

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "platform/win_handles.h"
-#include "ui/localized_strings.h"
+#include "shared/localized_strings.h"
 #include "ui/media.h"
 #include "ui/page_layout.h"
 #include "ui/page_painter.h"

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "core/failure_report.h"
-#include "core/process_state.h"
+#include "shared/process_state.h"
 
 namespace tavro::ui {
 namespace {

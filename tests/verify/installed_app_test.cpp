@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "app/installer_config.h"
 #include "platform/text.h"
 #include "platform/unique_handle.h"
 #include "platform/win_handles.h"
 #include "scratch_folder.h"
+#include "shared/installer_config.h"
 #include "support/files.h"
 #include "support/journal.h"
 #include "support/local_app_data_override.h"

@@ -8,11 +8,11 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/installer_config.h"
 #include "json/json.h"
 #include "platform/errors.h"
 #include "platform/text.h"
 #include "scratch_folder.h"
+#include "shared/installer_config.h"
 #include "verify_wine_fixtures.h"
 
 // The demo product's files, signed with the test PKI (tests/pki), checked by the real

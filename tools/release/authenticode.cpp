@@ -14,8 +14,8 @@
 #include <memory>
 #include <stdexcept>
 
-#include "cache/lower_hex.h"
 #include "platform/text.h"
+#include "shared/lower_hex.h"
 
 namespace tavro::release {
 

@@ -12,13 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "app/installer_config.h"
 #include "authenticode.h"
 #include "installer_check.h"
 #include "json/json.h"
 #include "platform/text.h"
 #include "release_channel.h"
 #include "release_config.h"
+#include "shared/installer_config.h"
 
 namespace {
 

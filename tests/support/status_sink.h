@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "ui/status_update.h"
+#include "shared/status_update.h"
 
 namespace tavro::ui {
 

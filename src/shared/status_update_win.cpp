@@ -1,4 +1,4 @@
-#include "ui/status_update.h"
+#include "shared/status_update.h"
 
 #include <atomic>
 #include <memory>

@@ -9,7 +9,7 @@
 
 #include "json/json.h"
 #include "platform/text.h"
-#include "ui/locale_table.h"
+#include "shared/locale_table.h"
 
 namespace tavro::ui {
 namespace {

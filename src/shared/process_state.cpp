@@ -1,4 +1,4 @@
-#include "core/process_state.h"
+#include "shared/process_state.h"
 
 #include "platform/errors.h"
 

@@ -1,4 +1,4 @@
-#include "ui/locale_table.h"
+#include "shared/locale_table.h"
 
 #include <gtest/gtest.h>
 

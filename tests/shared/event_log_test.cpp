@@ -1,4 +1,4 @@
-#include "core/event_log.h"
+#include "shared/event_log.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "core/event_line.h"
 #include "platform/text.h"
 #include "platform/win_handles.h"
+#include "shared/event_line.h"
 #include "support/files.h"
 #include "support/journal.h"
 #include "support/local_app_data_override.h"

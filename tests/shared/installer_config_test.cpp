@@ -1,4 +1,4 @@
-#include "app/installer_config.h"
+#include "shared/installer_config.h"
 
 #include <gtest/gtest.h>
 

@@ -8,9 +8,9 @@
 #include <string>
 
 #include "cache/payload_cache.h"
-#include "core/event_log.h"
 #include "platform/text.h"
 #include "platform/win_handles.h"
+#include "shared/event_log.h"
 
 int wmain(int argc, wchar_t** argv) {
     if (argc != 5) return 2;

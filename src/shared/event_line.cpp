@@ -1,4 +1,4 @@
-#include "core/event_line.h"
+#include "shared/event_line.h"
 
 namespace tavro {
 

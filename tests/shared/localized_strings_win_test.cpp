@@ -1,4 +1,4 @@
-#include "ui/localized_strings.h"
+#include "shared/localized_strings.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "cache/lower_hex.h"
+#include "shared/lower_hex.h"
 
 namespace tavro::cache {
 

@@ -1,4 +1,4 @@
-#include "ui/localized_strings.h"
+#include "shared/localized_strings.h"
 
 #include <windows.h>
 
@@ -7,7 +7,7 @@
 
 #include "platform/errors.h"
 #include "platform/text.h"
-#include "ui/locale_table.h"
+#include "shared/locale_table.h"
 
 namespace tavro::ui {
 

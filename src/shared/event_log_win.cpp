@@ -1,4 +1,4 @@
-#include "core/event_log.h"
+#include "shared/event_log.h"
 
 #include <fcntl.h>
 #include <io.h>
@@ -9,10 +9,10 @@
 #include <string>
 
 #include "cache/payload_cache.h"
-#include "core/event_line.h"
 #include "platform/file_system.h"
 #include "platform/unique_handle.h"
 #include "platform/win_handles.h"
+#include "shared/event_line.h"
 
 namespace tavro {
 
