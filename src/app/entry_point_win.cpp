@@ -107,7 +107,7 @@ bool HandOverToInstalledCopy(const std::wstring& installed) {
 
 int Start(HINSTANCE instance, int showCommand) {
     ThrowIfFailed(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-    ui::LoadLocalizedStrings();
+    LoadLocalizedStrings();
     LoadInstallerConfig();
     // Proves at every start that both configured URLs are acceptable.
     feed::CheckDownloadUrl(json::GetJsonString(InstallerConfig(), L"channelURL"));
@@ -152,7 +152,7 @@ int RunInstaller(HINSTANCE instance, int showCommand) {
     } catch (...) {
         // Every start-up failure, of any kind, ends here; its English message is not shown.
         if (verifyMode) return 1;
-        MessageBoxW(nullptr, ui::LookupText(L"desktop_installer_verification_error").c_str(), kCaption,
+        MessageBoxW(nullptr, LookupText(L"desktop_installer_verification_error").c_str(), kCaption,
                     MB_OK | MB_ICONERROR);
         return 1;
     }

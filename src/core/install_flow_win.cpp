@@ -55,13 +55,13 @@ public:
 };
 
 void PostStatus(const wchar_t* key, std::int32_t progress) {
-    ui::PostStatusUpdate(ui::LookupText(key), L"", progress);
+    PostStatusUpdate(LookupText(key), L"", progress);
 }
 
 // Ends the worker after success or a hand-over: the window closes once no worker runs.
 void FinishAndClose() {
     flowRunning = false;
-    ui::PostToMainWindow(WM_CLOSE);
+    PostToMainWindow(WM_CLOSE);
 }
 
 void ReportInstallFailure(const std::exception_ptr& failure) {
@@ -70,8 +70,8 @@ void ReportInstallFailure(const std::exception_ptr& failure) {
     const FailureReport report = DecideInstallFailure(kind, message, cancelRequested.load());
     WriteEvent(report.event, report.httpStatus, report.tlsFailure);
     if (report.hasDebuggerText) OutputDebugStringW(Utf8ToWide(report.debuggerText).c_str());
-    ui::PostStatusUpdate(ui::LookupText(report.statusKey), L"", -1);
-    ui::PostToMainWindow(ui::WM_APP_SHOW_RETRY, static_cast<WPARAM>(report.offline));
+    PostStatusUpdate(LookupText(report.statusKey), L"", -1);
+    PostToMainWindow(WM_APP_SHOW_RETRY, static_cast<WPARAM>(report.offline));
     // The window is told first: a Retry it handles meanwhile still finds a run in progress.
     closeLeaves = false;
     closeBlocked = false;
@@ -182,7 +182,7 @@ bool RunSetup(const std::wstring& packagePath) {
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof info;
     info.fMask = kSetupExecuteMask;
-    info.hwnd = ui::MainWindow();
+    info.hwnd = MainWindow();
     info.lpFile = packagePath.c_str();
     info.nShow = SW_SHOWNORMAL;
     // A declined elevation prompt fails here too.
@@ -324,7 +324,7 @@ void OpenOfflinePage() noexcept {
         open.cbSize = sizeof open;
         // No box of the shell's: a page that does not open leaves the failure page as it was.
         open.fMask = SEE_MASK_FLAG_NO_UI;
-        open.hwnd = ui::MainWindow();
+        open.hwnd = MainWindow();
         open.lpVerb = L"open";
         open.lpFile = url.c_str();
         open.nShow = SW_SHOWNORMAL;
@@ -349,11 +349,11 @@ void RunLaunchRetry() {
         const FailureKind kind = ClassifyFailure(std::current_exception(), message);
         const FailureReport report = DecideLaunchRetryFailure(kind, message);
         if (report.hasDebuggerText) OutputDebugStringW(Utf8ToWide(report.debuggerText).c_str());
-        ui::PostStatusUpdate(ui::LookupText(report.statusKey), L"", -1);
+        PostStatusUpdate(LookupText(report.statusKey), L"", -1);
     }
     closeBlocked = false;
     flowRunning = false;
-    ui::PostToMainWindow(launched ? WM_CLOSE : ui::WM_APP_SHOW_RETRY);
+    PostToMainWindow(launched ? WM_CLOSE : WM_APP_SHOW_RETRY);
 }
 
 }  // namespace tavro::core

@@ -80,7 +80,7 @@ json::JsonObject BuildReleaseDescriptor(std::string_view feedBytes, const json::
         if (digest.size() != 64) Fail("Invalid artifact hash");
 
         const std::uint64_t size = ParseSize(FeedField(entry, "size"));
-        artifacts.Append(MakeArtifact(version, url, size, cache::ToLowerHex(digest)));
+        artifacts.Append(MakeArtifact(version, url, size, ToLowerHex(digest)));
     }
     if (artifacts.Size() == 0) Fail("No compatible release artifacts");
 

@@ -66,7 +66,7 @@ void Start(const std::wstring& executable, const std::wstring& id) {
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof info;
     info.fMask = SEE_MASK_NOCLOSEPROCESS;
-    info.hwnd = ui::MainWindow();
+    info.hwnd = MainWindow();
     info.lpFile = executable.c_str();
     info.lpParameters = parameters.empty() ? nullptr : parameters.c_str();
     info.nShow = SW_SHOWNORMAL;
@@ -105,7 +105,7 @@ bool LaunchWithHandshake(const std::wstring& executable) {
         receiptPath.clear();
     }
     Start(executable, id);
-    ui::PostStatusUpdate(ui::LookupText(L"desktop_installer_opening"), L"", -1);
+    PostStatusUpdate(LookupText(L"desktop_installer_opening"), L"", -1);
 
     bool confirmed = false;
     for (int poll = 0; poll < kPolls && !confirmed; ++poll) {
@@ -125,7 +125,7 @@ bool LaunchWithHandshake(const std::wstring& executable) {
         RemoveFile(receiptPath);
     }
     WriteEvent(confirmed ? "app_launch_confirmed" : "app_launch_unconfirmed");
-    ui::PostStatusUpdate(ui::LookupText(L"desktop_installer_installed"), L"", -1);
+    PostStatusUpdate(LookupText(L"desktop_installer_installed"), L"", -1);
     return confirmed;
 }
 

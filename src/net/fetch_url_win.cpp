@@ -360,7 +360,7 @@ std::string FetchUrl(std::wstring url, HANDLE file, std::uint64_t expectedSize, 
         offset += read;
         const auto now = std::chrono::steady_clock::now();
         if (now - lastPost > kProgressInterval) {
-            ui::PostStatusUpdate(ui::LookupText(L"desktop_installer_downloading"), L"",
+            PostStatusUpdate(LookupText(L"desktop_installer_downloading"), L"",
                                  static_cast<std::int32_t>(offset * 100 / expectedSize));
             lastPost = now;
         }

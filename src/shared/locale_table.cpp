@@ -5,7 +5,7 @@
 
 #include "json/json.h"
 
-namespace tavro::ui {
+namespace tavro {
 
 namespace {
 
@@ -129,4 +129,4 @@ std::vector<std::wstring> SplitLanguageList(std::wstring_view buffer) {
     return names;
 }
 
-}  // namespace tavro::ui
+}  // namespace tavro

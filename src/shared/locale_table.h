@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-namespace tavro::ui {
+namespace tavro {
 
 // The locale every lookup falls back to, and the one chosen when nothing else matches.
 inline constexpr std::wstring_view kFallbackLocale = L"en-US";
@@ -52,4 +52,4 @@ bool IsRightToLeft(std::wstring_view locale);
 // a MUI language list); a buffer that lacks the final NUL ends at its last unit.
 std::vector<std::wstring> SplitLanguageList(std::wstring_view buffer);
 
-}  // namespace tavro::ui
+}  // namespace tavro

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-namespace tavro::ui {
+namespace tavro {
 
 // Loads the locale resource (RCDATA 301) and chooses the locale from the user's preferred
 // display languages. Call once on the UI thread before any other thread starts. Throws
@@ -20,4 +20,4 @@ bool IsRightToLeftUi();
 // True when the user's first display language is Japanese (selects the Japanese clip).
 bool PrefersJapaneseUi();
 
-}  // namespace tavro::ui
+}  // namespace tavro

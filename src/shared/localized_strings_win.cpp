@@ -9,7 +9,7 @@
 #include "platform/text.h"
 #include "shared/locale_table.h"
 
-namespace tavro::ui {
+namespace tavro {
 
 namespace {
 
@@ -66,4 +66,4 @@ bool PrefersJapaneseUi() {
     return ProcessLocaleTable().japaneseFirst;
 }
 
-}  // namespace tavro::ui
+}  // namespace tavro

@@ -1,6 +1,6 @@
 #include "shared/lower_hex.h"
 
-namespace tavro::cache {
+namespace tavro {
 
 std::wstring ToLowerHex(std::span<const std::uint8_t> bytes) {
     static constexpr wchar_t kDigits[] = L"0123456789abcdef";
@@ -13,4 +13,4 @@ std::wstring ToLowerHex(std::span<const std::uint8_t> bytes) {
     return text;
 }
 
-}  // namespace tavro::cache
+}  // namespace tavro

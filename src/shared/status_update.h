@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-namespace tavro::ui {
+namespace tavro {
 
 // Worker-to-window messages.
 inline constexpr UINT WM_APP_STATUS = WM_APP + 1;      // lParam: StatusUpdate*, owned by the window
@@ -31,4 +31,4 @@ void PostStatusUpdate(std::wstring status, std::wstring detail, std::int32_t pro
 // window or the post fails.
 bool PostToMainWindow(UINT message, WPARAM wParam = 0);
 
-}  // namespace tavro::ui
+}  // namespace tavro

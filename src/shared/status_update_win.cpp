@@ -3,7 +3,7 @@
 #include <atomic>
 #include <memory>
 
-namespace tavro::ui {
+namespace tavro {
 
 namespace {
 
@@ -35,4 +35,4 @@ bool PostToMainWindow(UINT message, WPARAM wParam) {
     return window != nullptr && PostMessageW(window, message, wParam, 0) != FALSE;
 }
 
-}  // namespace tavro::ui
+}  // namespace tavro

@@ -60,7 +60,7 @@ std::wstring SignerFingerprint(HANDLE state) {
                                certificate->cbCertEncoded, hash, &hashSize)) {
         return {};
     }
-    return cache::ToLowerHex({hash, hashSize});
+    return ToLowerHex({hash, hashSize});
 }
 
 }  // namespace

@@ -102,10 +102,10 @@ public:
         window_ = CreateWindowExW(0, windowClass.lpszClassName, L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
                                   windowClass.hInstance, nullptr);
         SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-        ui::SetMainWindow(window_);
+        SetMainWindow(window_);
     }
     ~FlowWindow() {
-        ui::SetMainWindow(nullptr);
+        SetMainWindow(nullptr);
         DestroyWindow(window_);
     }
 
@@ -164,19 +164,19 @@ public:
     std::optional<Clock::time_point> CloseRequestedAt() const { return closeRequestedAt_; }
 
 private:
-    static void AnnouncePause() { ui::PostStatusUpdate(ui::LookupText(ui::kPausingStatusKey), L"", -1); }
+    static void AnnouncePause() { PostStatusUpdate(LookupText(ui::kPausingStatusKey), L"", -1); }
 
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         auto* self = reinterpret_cast<FlowWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
         if (self == nullptr) return DefWindowProcW(window, message, wParam, lParam);
         switch (message) {
-        case ui::WM_APP_STATUS: {
-            const std::unique_ptr<ui::StatusUpdate> update(reinterpret_cast<ui::StatusUpdate*>(lParam));
+        case WM_APP_STATUS: {
+            const std::unique_ptr<StatusUpdate> update(reinterpret_cast<StatusUpdate*>(lParam));
             EXPECT_TRUE(update->detail.empty());
             self->posted_.push_back({Posted::Status, update->status, update->progress, Clock::now()});
             return 0;
         }
-        case ui::WM_APP_SHOW_RETRY:
+        case WM_APP_SHOW_RETRY:
             self->retryShown_ = true;
             self->posted_.push_back({Posted::ShowRetry, L"", -1, Clock::now()});
             return 0;
@@ -209,7 +209,7 @@ std::string KeyOf(const std::wstring& text) {
         L"desktop_installer_untrusted_connection_error",
     };
     for (const wchar_t* key : kKeys) {
-        if (ui::LookupText(key) == text) return WideToUtf8(key).substr(std::size("desktop_installer_") - 1);
+        if (LookupText(key) == text) return WideToUtf8(key).substr(std::size("desktop_installer_") - 1);
     }
     return "? " + WideToUtf8(text);
 }
@@ -294,7 +294,7 @@ std::vector<Posted> ReadChildRun(const UniqueKernelHandle& child, const std::wst
 int RunChild(const std::wstring& outputFile) {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     LoadInstallerConfig();
-    ui::LoadLocalizedStrings();
+    LoadLocalizedStrings();
     FlowWindow window;
     std::string text;
     for (const Posted& item : window.Run(nullptr)) {
@@ -387,7 +387,7 @@ protected:
         AddVectoredExceptionHandler(1, CatchDebugOutput);
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         LoadInstallerConfig();
-        ui::LoadLocalizedStrings();
+        LoadLocalizedStrings();
     }
 
     void SetUp() override {
@@ -1158,9 +1158,9 @@ TEST_F(InstallFlowSmallDiskTest, TheDiskFillsDuringTheDownloadThenSpaceIsFreed) 
 // Posting to a null window would become a thread message that no window frees, and could
 // later reach a message loop as a stray WM_APP_STATUS.
 TEST(StatusPosts, WithoutAWindowNothingIsPosted) {
-    ui::SetMainWindow(nullptr);
-    ui::PostStatusUpdate(L"text", L"", 5);
-    EXPECT_FALSE(ui::PostToMainWindow(ui::WM_APP_SHOW_RETRY));
+    SetMainWindow(nullptr);
+    PostStatusUpdate(L"text", L"", 5);
+    EXPECT_FALSE(PostToMainWindow(WM_APP_SHOW_RETRY));
     MSG message{};
     EXPECT_FALSE(PeekMessageW(&message, reinterpret_cast<HWND>(-1), 0, 0, PM_REMOVE)) << message.message;
 }

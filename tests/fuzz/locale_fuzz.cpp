@@ -21,7 +21,7 @@ namespace {
 std::vector<std::wstring> shipped;
 
 void RequireListedOrFallback(const std::wstring& selected, const std::vector<std::wstring>& available) {
-    Require(selected == ui::kFallbackLocale || std::find(available.begin(), available.end(), selected) != available.end(),
+    Require(selected == kFallbackLocale || std::find(available.begin(), available.end(), selected) != available.end(),
             "the chosen locale is listed, or the fallback");
 }
 
@@ -31,8 +31,8 @@ void RequireListedOrFallback(const std::wstring& selected, const std::vector<std
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     std::ifstream file(TAVRO_LOCALES_JSON, std::ios::binary);
     const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    tavro::ui::LocaleTable table;
-    tavro::ui::LoadLocaleTexts(table, tavro::Utf8ToWide(text));
+    tavro::LocaleTable table;
+    tavro::LoadLocaleTexts(table, tavro::Utf8ToWide(text));
     tavro::fuzz::shipped = table.availableLocales;
     return 0;
 }
@@ -42,12 +42,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace tavro::fuzz;
     const std::wstring input = Utf8ToWide(BytesOf(data, size));
     const std::size_t listEnd = input.find(std::wstring_view(L"\0\0", 2));
-    const std::vector<std::wstring> preferred = ui::SplitLanguageList(input.substr(0, listEnd));
+    const std::vector<std::wstring> preferred = SplitLanguageList(input.substr(0, listEnd));
     const std::wstring document = listEnd == std::wstring::npos ? input : input.substr(listEnd + 2);
 
-    ui::LocaleTable table;
+    tavro::LocaleTable table;
     try {
-        ui::LoadLocaleTexts(table, document);
+        LoadLocaleTexts(table, document);
     } catch (const PlatformError& e) {
         Require(e.code() == kWebInvalidJsonString || e.code() == kEIllegalMethodCall,
                 "a refused document carries the JSON layer's code");
@@ -56,21 +56,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Require(std::count(table.availableLocales.begin(), table.availableLocales.end(), locale) == 1,
                 "each locale is listed once");
     }
-    ui::ChooseLocale(table, preferred);
+    ChooseLocale(table, preferred);
     RequireListedOrFallback(table.selectedLocale, table.availableLocales);
     Require(table.japaneseFirst == (!preferred.empty() &&
-                                    ui::NormalizeLanguageName(preferred.front()).starts_with(L"ja") &&
+                                    NormalizeLanguageName(preferred.front()).starts_with(L"ja") &&
                                     (preferred.front().size() == 2 || preferred.front()[2] == L'-' ||
                                      preferred.front()[2] == L'_')),
             "Japanese first exactly when the first language is ja");
     const auto selected = table.texts.find(table.selectedLocale);
-    if (const auto english = table.texts.find(std::wstring(ui::kFallbackLocale)); english != table.texts.end()) {
+    if (const auto english = table.texts.find(std::wstring(kFallbackLocale)); english != table.texts.end()) {
         for (const auto& [key, text] : english->second) {
             const bool own = selected != table.texts.end() && selected->second.contains(key);
-            Require(ui::LookupText(table, key) == (own ? selected->second.at(key) : text),
+            Require(LookupText(table, key) == (own ? selected->second.at(key) : text),
                     "a text comes from the chosen locale, else from en-US");
         }
     }
-    RequireListedOrFallback(ui::SelectLocale(preferred, shipped), shipped);
+    RequireListedOrFallback(SelectLocale(preferred, shipped), shipped);
     return 0;
 }

@@ -93,7 +93,7 @@ protected:
         // The installer calls the shell from a single-threaded apartment.
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         LoadInstallerConfig();
-        ui::LoadLocalizedStrings();
+        LoadLocalizedStrings();
     }
 
     void SetUp() override {

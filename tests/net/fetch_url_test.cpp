@@ -54,7 +54,7 @@ class FetchUrlTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         LoadInstallerConfig();
-        ui::LoadLocalizedStrings();
+        LoadLocalizedStrings();
     }
 
     void SetUp() override {
@@ -349,11 +349,11 @@ TEST_F(FetchUrlTest, ProgressRisesAndIsRateLimited) {
     const auto start = std::chrono::steady_clock::now();
     FetchUrl(L"https://localhost/desktop/win/big.bin", file.get(), big.size(), L"", nullptr);
     const auto elapsed = std::chrono::steady_clock::now() - start;
-    const std::vector<ui::StatusUpdate> updates = sink_.Drain();
+    const std::vector<StatusUpdate> updates = sink_.Drain();
     ASSERT_GE(updates.size(), 2u);
     EXPECT_LE(updates.size(), static_cast<size_t>(elapsed / std::chrono::milliseconds(200)) + 1);
     int previous = 50;  // the resumed half counts from the start
-    for (const ui::StatusUpdate& update : updates) {
+    for (const StatusUpdate& update : updates) {
         EXPECT_EQ(update.status, L"Downloading Tavro\x2026");
         EXPECT_TRUE(update.detail.empty());
         EXPECT_GE(update.progress, previous);

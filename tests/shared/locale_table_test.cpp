@@ -12,7 +12,7 @@
 #include "platform/text.h"
 #include "support/error_of.h"
 
-namespace tavro::ui {
+namespace tavro {
 namespace {
 
 using namespace std::string_view_literals;
@@ -292,4 +292,4 @@ TEST(LocaleTable, FailedLoadKeepsWhatWasStored) {
 }
 
 }  // namespace
-}  // namespace tavro::ui
+}  // namespace tavro

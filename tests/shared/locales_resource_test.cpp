@@ -11,7 +11,7 @@
 #include "platform/text.h"
 #include "shared/locale_table.h"
 
-namespace tavro::ui {
+namespace tavro {
 namespace {
 
 const std::vector<std::string> kLocaleOrder = {
@@ -206,4 +206,4 @@ TEST_F(LocalesResource, EveryLocaleAnswersFromItsOwnTexts) {
 }
 
 }  // namespace
-}  // namespace tavro::ui
+}  // namespace tavro

@@ -24,7 +24,7 @@
 // that the user language (LC_ALL under Wine) must select from the program's own resource;
 // TAVRO_EXPECT_LOAD_ERROR is the message of a program built without a usable resource.
 
-namespace tavro::ui {
+namespace tavro {
 namespace {
 
 constexpr char kLastResort[] = "Unable to continue. Please retry.";
@@ -101,12 +101,12 @@ TEST(LocalizedStrings, FailureTextsAndTheOfflineLinkFitThePage) {
     std::ifstream file(path, std::ios::binary);
     const std::string bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
     const json::JsonObject locales = json::JsonObject::Parse(Utf8ToWide(bytes));
-    const std::pair<const wchar_t*, PageText> texts[] = {
-        {L"desktop_installer_proxy_error", PageText::Status},
-        {L"desktop_installer_untrusted_connection_error", PageText::Status},
-        {L"desktop_installer_network_error", PageText::Status},
-        {L"desktop_installer_verification_error", PageText::Status},
-        {L"desktop_installer_offline_link", PageText::Link},
+    const std::pair<const wchar_t*, ui::PageText> texts[] = {
+        {L"desktop_installer_proxy_error", ui::PageText::Status},
+        {L"desktop_installer_untrusted_connection_error", ui::PageText::Status},
+        {L"desktop_installer_network_error", ui::PageText::Status},
+        {L"desktop_installer_verification_error", ui::PageText::Status},
+        {L"desktop_installer_offline_link", ui::PageText::Link},
     };
     int measured = 0;
     std::string unmeasured;
@@ -118,7 +118,7 @@ TEST(LocalizedStrings, FailureTextsAndTheOfflineLinkFitThePage) {
                 continue;
             }
             for (const unsigned dpi : {96u, 144u, 192u}) {
-                const TextFit fit = MeasureFailureText(which, text, dpi, true);
+                const ui::TextFit fit = ui::MeasureFailureText(which, text, dpi, true);
                 EXPECT_TRUE(fit.whole) << WideToUtf8(locale) << " " << WideToUtf8(key) << " at " << dpi << ": "
                                        << fit.box.width << " x " << fit.box.height << " at " << fit.box.y;
                 EXPECT_GT(fit.box.width, 0.0f) << WideToUtf8(locale) << " " << WideToUtf8(key) << " at " << dpi;
@@ -149,4 +149,4 @@ TEST(LocalizedStrings, UnusableResourceFailsAndLeavesTheLastResortText) {
 }
 
 }  // namespace
-}  // namespace tavro::ui
+}  // namespace tavro

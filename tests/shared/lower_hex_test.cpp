@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace tavro::cache {
+namespace tavro {
 namespace {
 
 TEST(LowerHex, TwoLowerCaseDigitsPerByteHighNibbleFirst) {
@@ -22,4 +22,4 @@ TEST(LowerHex, TwoLowerCaseDigitsPerByteHighNibbleFirst) {
 }
 
 }  // namespace
-}  // namespace tavro::cache
+}  // namespace tavro

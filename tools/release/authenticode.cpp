@@ -60,7 +60,7 @@ const unsigned char* Content(const unsigned char* p, long available, long& lengt
 }  // namespace
 
 std::string LowerHex(std::span<const std::uint8_t> bytes) {
-    return WideToUtf8(cache::ToLowerHex(bytes));
+    return WideToUtf8(ToLowerHex(bytes));
 }
 
 std::vector<std::uint8_t> Sha512(std::span<const std::uint8_t> bytes) {
