@@ -5,8 +5,8 @@ namespace tavro::core {
 // The install run's thread body: from the per-user run lock to a confirmed install (or a
 // hand-over to an installed copy that is already current). The window sets flowRunning
 // and clears cancelRequested before it starts the thread. Never throws: a failure ends
-// in the failure report (event, localized status, WM_APP_SHOW_RETRY); success posts the
-// final status and WM_CLOSE.
+// in the failure report (event, localized status, Retry for the status sink); success
+// posts the final status and tells the sink to close.
 void RunInstallFlow();
 
 // The launch retry's thread body: starts installedAppPath again after a failed start.

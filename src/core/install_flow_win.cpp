@@ -29,7 +29,7 @@
 #include "shared/installer_config.h"
 #include "shared/localized_strings.h"
 #include "shared/process_state.h"
-#include "shared/status_update.h"
+#include "shared/status_sink.h"
 #include "verify/app_version.h"
 #include "verify/installed_app.h"
 #include "verify/publisher_signature.h"
@@ -61,7 +61,7 @@ void PostStatus(const wchar_t* key, std::int32_t progress) {
 // Ends the worker after success or a hand-over: the window closes once no worker runs.
 void FinishAndClose() {
     flowRunning = false;
-    PostToMainWindow(WM_CLOSE);
+    PostClose();
 }
 
 void ReportInstallFailure(const std::exception_ptr& failure) {
@@ -71,7 +71,7 @@ void ReportInstallFailure(const std::exception_ptr& failure) {
     WriteEvent(report.event, report.httpStatus, report.tlsFailure);
     if (report.hasDebuggerText) OutputDebugStringW(Utf8ToWide(report.debuggerText).c_str());
     PostStatusUpdate(LookupText(report.statusKey), L"", -1);
-    PostToMainWindow(WM_APP_SHOW_RETRY, static_cast<WPARAM>(report.offline));
+    PostShowRetry(static_cast<unsigned>(report.offline));
     // The window is told first: a Retry it handles meanwhile still finds a run in progress.
     closeLeaves = false;
     closeBlocked = false;
@@ -182,7 +182,7 @@ bool RunSetup(const std::wstring& packagePath) {
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof info;
     info.fMask = kSetupExecuteMask;
-    info.hwnd = MainWindow();
+    info.hwnd = StatusOwner();
     info.lpFile = packagePath.c_str();
     info.nShow = SW_SHOWNORMAL;
     // A declined elevation prompt fails here too.
@@ -324,7 +324,7 @@ void OpenOfflinePage() noexcept {
         open.cbSize = sizeof open;
         // No box of the shell's: a page that does not open leaves the failure page as it was.
         open.fMask = SEE_MASK_FLAG_NO_UI;
-        open.hwnd = MainWindow();
+        open.hwnd = StatusOwner();
         open.lpVerb = L"open";
         open.lpFile = url.c_str();
         open.nShow = SW_SHOWNORMAL;
@@ -353,7 +353,11 @@ void RunLaunchRetry() {
     }
     closeBlocked = false;
     flowRunning = false;
-    PostToMainWindow(launched ? WM_CLOSE : WM_APP_SHOW_RETRY);
+    if (launched) {
+        PostClose();
+    } else {
+        PostShowRetry();
+    }
 }
 
 }  // namespace tavro::core

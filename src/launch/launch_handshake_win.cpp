@@ -16,7 +16,7 @@
 #include "platform/win_handles.h"
 #include "shared/event_log.h"
 #include "shared/localized_strings.h"
-#include "shared/status_update.h"
+#include "shared/status_sink.h"
 #include "verify/app_version.h"
 #include "verify/publisher_signature.h"
 #include "verify/running_processes.h"
@@ -66,7 +66,7 @@ void Start(const std::wstring& executable, const std::wstring& id) {
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof info;
     info.fMask = SEE_MASK_NOCLOSEPROCESS;
-    info.hwnd = MainWindow();
+    info.hwnd = StatusOwner();
     info.lpFile = executable.c_str();
     info.lpParameters = parameters.empty() ? nullptr : parameters.c_str();
     info.nShow = SW_SHOWNORMAL;

@@ -15,7 +15,7 @@
 #include "platform/win_handles.h"
 #include "shared/localized_strings.h"
 #include "shared/process_state.h"
-#include "shared/status_update.h"
+#include "shared/status_sink.h"
 
 namespace tavro::net {
 

@@ -16,13 +16,13 @@
 #include "platform/system_functions.h"
 #include "shared/event_log.h"
 #include "shared/localized_strings.h"
-#include "shared/status_update.h"
 #include "ui/media.h"
 #include "ui/page_accessible.h"
 #include "ui/page_layout.h"
 #include "ui/page_painter.h"
 #include "ui/page_style.h"
 #include "ui/window_rules.h"
+#include "ui/window_status_sink.h"
 
 namespace tavro::ui {
 
@@ -54,6 +54,7 @@ struct WindowState {
     bool clipAllowed = false;
     int failedRuns = 0;       // install runs that failed with an offline offer, since the window opened
     bool linkChosen = false;  // the focus belongs on the link, not on Retry, while the window has it
+    WindowStatusSink sink;    // the runs' reports, posted to this window
 };
 
 WindowState& State() {
@@ -398,7 +399,8 @@ HWND CreateInstallerWindow(HINSTANCE instance, int showCommand) {
                                    outer.right - outer.left, outer.bottom - outer.top, nullptr, nullptr, instance,
                                    nullptr);
     if (state.window == nullptr) Fail("Cannot create installer window");
-    SetMainWindow(state.window);
+    state.sink = WindowStatusSink(state.window);
+    SetStatusSink(&state.sink);
     const DWORD corners = kRoundCorners;
     try {
         Dwm().DwmSetWindowAttribute(state.window, kCornerPreference, &corners, sizeof(corners));

@@ -33,11 +33,12 @@
 #include "shared/installer_config.h"
 #include "shared/localized_strings.h"
 #include "shared/process_state.h"
-#include "shared/status_update.h"
+#include "shared/status_sink.h"
 #include "support/files.h"
 #include "support/local_app_data_override.h"
 #include "support/processes.h"
 #include "ui/window_rules.h"
+#include "ui/window_status_sink.h"
 #include "verify/app_version.h"
 #include "verify/installed_app.h"
 #include "verify/running_processes.h"
@@ -102,10 +103,11 @@ public:
         window_ = CreateWindowExW(0, windowClass.lpszClassName, L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
                                   windowClass.hInstance, nullptr);
         SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-        SetMainWindow(window_);
+        sink_ = ui::WindowStatusSink(window_);
+        SetStatusSink(&sink_);
     }
     ~FlowWindow() {
-        SetMainWindow(nullptr);
+        SetStatusSink(nullptr);
         DestroyWindow(window_);
     }
 
@@ -170,13 +172,13 @@ private:
         auto* self = reinterpret_cast<FlowWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
         if (self == nullptr) return DefWindowProcW(window, message, wParam, lParam);
         switch (message) {
-        case WM_APP_STATUS: {
+        case ui::WM_APP_STATUS: {
             const std::unique_ptr<StatusUpdate> update(reinterpret_cast<StatusUpdate*>(lParam));
             EXPECT_TRUE(update->detail.empty());
             self->posted_.push_back({Posted::Status, update->status, update->progress, Clock::now()});
             return 0;
         }
-        case WM_APP_SHOW_RETRY:
+        case ui::WM_APP_SHOW_RETRY:
             self->retryShown_ = true;
             self->posted_.push_back({Posted::ShowRetry, L"", -1, Clock::now()});
             return 0;
@@ -191,6 +193,7 @@ private:
     }
 
     HWND window_ = nullptr;
+    ui::WindowStatusSink sink_;
     bool retryShown_ = false;
     std::vector<Posted> posted_;
     std::shared_ptr<std::atomic<bool>> workerDone_ = std::make_shared<std::atomic<bool>>(true);
@@ -1158,9 +1161,13 @@ TEST_F(InstallFlowSmallDiskTest, TheDiskFillsDuringTheDownloadThenSpaceIsFreed) 
 // Posting to a null window would become a thread message that no window frees, and could
 // later reach a message loop as a stray WM_APP_STATUS.
 TEST(StatusPosts, WithoutAWindowNothingIsPosted) {
-    SetMainWindow(nullptr);
+    EXPECT_FALSE(PostShowRetry());
+    ui::WindowStatusSink noWindow;
+    SetStatusSink(&noWindow);
     PostStatusUpdate(L"text", L"", 5);
-    EXPECT_FALSE(PostToMainWindow(WM_APP_SHOW_RETRY));
+    EXPECT_FALSE(PostShowRetry());
+    EXPECT_FALSE(PostClose());
+    SetStatusSink(nullptr);
     MSG message{};
     EXPECT_FALSE(PeekMessageW(&message, reinterpret_cast<HWND>(-1), 0, 0, PM_REMOVE)) << message.message;
 }

@@ -31,12 +31,12 @@
 #include "platform/win_handles.h"
 #include "shared/installer_config.h"
 #include "shared/localized_strings.h"
-#include "shared/status_update.h"
+#include "shared/status_sink.h"
 #include "support/error_of.h"
 #include "support/files.h"
 #include "support/local_app_data_override.h"
 #include "support/processes.h"
-#include "support/status_sink.h"
+#include "support/status_recorder.h"
 
 namespace tavro::launch {
 namespace {
@@ -106,7 +106,6 @@ protected:
         SetEnvironmentVariableW(L"TAVRO_DEMO_APP_LOG", appLog_.c_str());
         SetEnvironmentVariableW(L"TAVRO_DEMO_APP_MODE", nullptr);
         SetEnvironmentVariableW(L"TAVRO_DEMO_APP_LIFETIME_MS", nullptr);
-        ASSERT_TRUE(sink_.Ready());
     }
 
     void TearDown() override {
@@ -193,7 +192,7 @@ protected:
     }
 
     std::optional<LocalAppDataOverride> folder_;
-    ui::StatusSink sink_;
+    testing::StatusRecorder sink_;
     std::wstring appFolder_;
     std::wstring app_;
     std::wstring appLog_;

@@ -30,10 +30,10 @@
 #include "shared/installer_config.h"
 #include "shared/localized_strings.h"
 #include "shared/process_state.h"
-#include "shared/status_update.h"
+#include "shared/status_sink.h"
 #include "support/error_of.h"
 #include "support/local_app_data_override.h"
-#include "support/status_sink.h"
+#include "support/status_recorder.h"
 
 namespace tavro::net {
 namespace {
@@ -82,7 +82,7 @@ protected:
     }
 
     Channel channel_;
-    ui::StatusSink sink_;
+    testing::StatusRecorder sink_;
     const std::string package_ = Pattern(200);
     std::wstring partialPath_;
     const std::wstring packageUrl_ = L"https://localhost/desktop/win/pkg.bin";
