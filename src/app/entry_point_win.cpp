@@ -106,6 +106,8 @@ bool HandOverToInstalledCopy(const std::wstring& installed) {
 }
 
 int Start(HINSTANCE instance, int showCommand) {
+    // The journal lives in the payload cache.
+    SetJournalFolder(&cache::OpenPayloadCache);
     ThrowIfFailed(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
     LoadLocalizedStrings();
     LoadInstallerConfig();

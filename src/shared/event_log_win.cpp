@@ -4,11 +4,11 @@
 #include <io.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
-#include "cache/payload_cache.h"
 #include "platform/file_system.h"
 #include "platform/unique_handle.h"
 #include "platform/win_handles.h"
@@ -20,6 +20,9 @@ namespace {
 
 // A journal above this size is started afresh before the next append.
 constexpr std::uint64_t kJournalSizeLimit = 1000000;
+
+// Set at start-up, before any worker exists.
+std::atomic<std::wstring (*)()> journalFolder{nullptr};
 
 struct CrtDescriptorTraits {
     using Handle = int;
@@ -106,10 +109,15 @@ std::int64_t CurrentUnixMillis() {
     return FileTimeToUnixMillis(units);
 }
 
+void SetJournalFolder(std::wstring (*folder)()) {
+    journalFolder.store(folder);
+}
+
 void WriteEvent(const char* name, std::uint32_t httpStatus, std::string_view tlsFailure) noexcept {
-    if (name == nullptr) return;
+    const auto folder = journalFolder.load();
+    if (name == nullptr || folder == nullptr) return;
     try {
-        const std::wstring path = JoinPath(cache::OpenPayloadCache(), L"events.jsonl");
+        const std::wstring path = JoinPath(folder(), L"events.jsonl");
 
         // A junction or link here could redirect the append or the deletion elsewhere.
         WIN32_FILE_ATTRIBUTE_DATA data{};

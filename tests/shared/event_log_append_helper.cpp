@@ -19,6 +19,7 @@ int wmain(int argc, wchar_t** argv) {
     const tavro::UniqueKernelHandle ready(OpenSemaphoreW(SEMAPHORE_MODIFY_STATE, FALSE, argv[3]));
     const tavro::UniqueKernelHandle go(OpenEventW(SYNCHRONIZE, FALSE, argv[4]));
     if (!ready || !go) return 3;
+    tavro::SetJournalFolder(&tavro::cache::OpenPayloadCache);
     // The first cache lookup loads the shell; done before the start, it cannot leave one
     // writer still loading while the other appends alone.
     try {

@@ -194,6 +194,12 @@ TEST_F(EventLogTest, AJournalThatCannotBeOpenedLosesTheEventSilently) {
     EXPECT_EQ(ReadFileBytes(Journal()), big);
 }
 
+TEST_F(EventLogTest, WithoutAFolderNamedTheEventIsLostAndNothingCreated) {
+    SetJournalFolder(nullptr);
+    WriteEvent("installer_opened");
+    EXPECT_FALSE(Exists(Folder().CacheDirectory()));
+}
+
 TEST(EventLogWithoutLocalAppData, LosesTheEventAndCreatesNothing) {
     const LocalAppDataOverride missing(false);
     WriteEvent("installer_opened");

@@ -6,8 +6,9 @@ namespace tavro::testing {
 
 // Points the user's LocalAppData known folder (the "Local AppData" value under User Shell
 // Folders, which Wine reads on every lookup) at a fresh folder for the life of the object,
-// so a test sees an empty payload cache and never touches the real one; restores the
-// value and deletes the folder afterwards. Throws std::runtime_error when the shell does
+// so a test sees an empty payload cache and never touches the real one; the journal goes
+// into that cache, as the installer's does. Restores the value and deletes the folder
+// afterwards; events written later are lost. Throws std::runtime_error when the shell does
 // not follow the redirection.
 class LocalAppDataOverride {
 public:

@@ -12,8 +12,10 @@
 #include <utility>
 #include <vector>
 
+#include "cache/payload_cache.h"
 #include "platform/text.h"
 #include "platform/win_handles.h"
+#include "shared/event_log.h"
 
 namespace tavro::testing {
 
@@ -170,9 +172,11 @@ LocalAppDataOverride::LocalAppDataOverride(bool createFolder) {
         Restore();
         throw std::runtime_error("the shell does not follow the Local AppData redirection");
     }
+    SetJournalFolder(&cache::OpenPayloadCache);
 }
 
 LocalAppDataOverride::~LocalAppDataOverride() {
+    SetJournalFolder(nullptr);
     Restore();
 }
 
