@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds and tests everything: the native build (sanitizers), the Windows
-# build (tests under Wine, inside a virtual X display because some open
-# windows) and the fuzz targets (a fixed number of inputs each). Each runs even
-# when an earlier one fails; the exit code is non-zero when any step failed.
+# Builds and tests everything: the layering of src/ (scripts/layers.py), the
+# native build (sanitizers), the Windows build (tests under Wine, inside a
+# virtual X display because some open windows) and the fuzz targets (a fixed
+# number of inputs each). Each runs even when an earlier one fails; the exit
+# code is non-zero when any step failed.
 # Safe to run again: it reuses the build trees.
 set -euo pipefail
 
@@ -61,6 +62,7 @@ run_preset() { # preset [wrapper...]
 # shellcheck source=scripts/wine-env.sh
 . scripts/wine-env.sh
 
+step "layers: every include in src/ stands on a lower floor" python3 scripts/layers.py || true
 run_preset native || true
 echo
 echo "==== windows: its tests run under $(wine --version 2>/dev/null || echo 'no Wine')"
