@@ -30,6 +30,7 @@
 #include "channel/channel_client.h"
 #include "platform/text.h"
 #include "platform/win_handles.h"
+#include "shared/event_log.h"
 #include "shared/installer_config.h"
 #include "shared/localized_strings.h"
 #include "shared/process_state.h"
@@ -295,6 +296,7 @@ std::vector<Posted> ReadChildRun(const UniqueKernelHandle& child, const std::wst
 }
 
 int RunChild(const std::wstring& outputFile) {
+    SetJournalFolder(&cache::OpenPayloadCache);
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     LoadInstallerConfig();
     LoadLocalizedStrings();
