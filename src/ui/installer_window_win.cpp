@@ -103,15 +103,6 @@ void PlaceRetryButton(HWND window, HWND button) {
     MoveWindow(button, target.x, target.y, target.width, target.height, TRUE);
 }
 
-// The link's child id on the page's accessible object; 0 while it does not show.
-long LinkChildId(const PageState& page) {
-    const std::vector<PageItem> items = PageItems(page, L"");
-    for (size_t i = 0; i < items.size(); ++i) {
-        if (items[i].kind == PageItemKind::Link) return static_cast<long>(i + 1);
-    }
-    return 0;
-}
-
 // The link shows its focus while the window has the keyboard focus and the user moved it
 // there: the link is no window of its own, so the window holds the focus for it.
 void UpdateLinkFocus(HWND window, bool windowFocused) {
@@ -120,7 +111,7 @@ void UpdateLinkFocus(HWND window, bool windowFocused) {
     if (focused == state.page.linkFocused) return;
     state.page.linkFocused = focused;
     InvalidateAll(window);
-    if (focused) NotifyWinEvent(EVENT_OBJECT_FOCUS, window, OBJID_CLIENT, LinkChildId(state.page));
+    if (focused) NotifyWinEvent(EVENT_OBJECT_FOCUS, window, OBJID_CLIENT, ChildIdOf(PageItems(state.page, L""), PageItemKind::Link));
 }
 
 void FocusLink(HWND window, bool link) {

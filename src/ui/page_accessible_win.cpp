@@ -212,10 +212,9 @@ public:
         if (page_->linkFocused) {
             std::vector<PageItem> items;
             if (const HRESULT taken = Snapshot(items); taken != S_OK) return taken;
-            for (size_t i = 0; i < items.size(); ++i) {
-                if (items[i].kind != PageItemKind::Link) continue;
+            if (const long link = ChildIdOf(items, PageItemKind::Link); link != 0) {
                 focus->vt = VT_I4;
-                focus->lVal = static_cast<long>(i + 1);
+                focus->lVal = link;
                 return S_OK;
             }
         }

@@ -22,6 +22,13 @@ std::vector<PageItem> PageItems(const PageState& page, const std::wstring& retry
     return items;
 }
 
+long ChildIdOf(const std::vector<PageItem>& items, PageItemKind kind) {
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (items[i].kind == kind) return static_cast<long>(i + 1);
+    }
+    return 0;
+}
+
 std::wstring ProgressValue(const PageState& page) {
     if (page.failureShown || page.progress < 0) return {};
     return PercentLabel(std::min(page.progress, 100));

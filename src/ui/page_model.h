@@ -40,6 +40,9 @@ std::vector<PageItem> PageItems(const PageState& page, const std::wstring& retry
 inline constexpr long kStatusChildId = 1;
 inline constexpr long kProgressChildId = 2;
 
+// The child id of the first part of that kind among the page's parts; 0 when there is none.
+long ChildIdOf(const std::vector<PageItem>& items, PageItemKind kind);
+
 // The bar's value as the page gives it: the percentage while there is one ("48%", a full
 // bar "100%"), else nothing.
 std::wstring ProgressValue(const PageState& page);

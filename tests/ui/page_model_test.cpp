@@ -53,9 +53,10 @@ TEST(PageModel, TheOfflineLinkFollowsRetry) {
     EXPECT_EQ(failed[2].kind, PageItemKind::Link);
     EXPECT_EQ(failed[2].name, L"Download");
     EXPECT_EQ(failed[2].x + failed[2].width, 186.0f);
-    for (const PageItem& item : PageItems(Page(L"Checking", -1, false, L"Download"), L"")) {
-        EXPECT_NE(item.kind, PageItemKind::Link);
-    }
+    EXPECT_EQ(ChildIdOf(failed, PageItemKind::Link), 3);
+    const std::vector<PageItem> working = PageItems(Page(L"Checking", -1, false, L"Download"), L"");
+    EXPECT_EQ(ChildIdOf(working, PageItemKind::Link), 0);
+    EXPECT_EQ(ChildIdOf(working, PageItemKind::Progress), kProgressChildId);
 }
 
 }  // namespace
