@@ -20,8 +20,8 @@ struct StatusUpdate {
 // may block, and each says whether the report was taken.
 class StatusSink {
 public:
-    // A new status line; the sink owns it once this returns true.
-    virtual bool TakeStatus(std::unique_ptr<StatusUpdate>& update) noexcept = 0;
+    // A new status line, the sink's to keep; one it cannot deliver is freed.
+    virtual void TakeStatus(std::unique_ptr<StatusUpdate> update) noexcept = 0;
     // The run failed: show Retry, and the offline link as `offer` (the run's core::OfflineOffer) says.
     virtual bool ShowRetry(unsigned offer) noexcept = 0;
     // The run is done: close.
@@ -37,8 +37,7 @@ protected:
 // The process's sink (null: none); set at start-up, before any worker exists.
 void SetStatusSink(StatusSink* sink);
 
-// Gives the sink a new StatusUpdate; callable from any thread. Without a sink, or when the
-// sink cannot take it, the record is freed here and lost.
+// Gives the sink a new StatusUpdate; callable from any thread. Without a sink it is lost.
 void PostStatusUpdate(std::wstring status, std::wstring detail, std::int32_t progress);
 
 // Tells the sink that the run failed (with its offline offer) or is done; false without a

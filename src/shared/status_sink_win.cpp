@@ -15,8 +15,9 @@ void SetStatusSink(StatusSink* sink) {
 }
 
 void PostStatusUpdate(std::wstring status, std::wstring detail, std::int32_t progress) {
-    auto update = std::make_unique<StatusUpdate>(StatusUpdate{std::move(status), std::move(detail), progress});
-    if (StatusSink* sink = statusSink.load()) static_cast<void>(sink->TakeStatus(update));
+    if (StatusSink* sink = statusSink.load()) {
+        sink->TakeStatus(std::make_unique<StatusUpdate>(StatusUpdate{std::move(status), std::move(detail), progress}));
+    }
 }
 
 bool PostShowRetry(unsigned offer) {

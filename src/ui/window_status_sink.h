@@ -18,7 +18,7 @@ class WindowStatusSink final : public StatusSink {
 public:
     explicit WindowStatusSink(HWND window = nullptr) : window_(window) {}
 
-    bool TakeStatus(std::unique_ptr<StatusUpdate>& update) noexcept override;
+    void TakeStatus(std::unique_ptr<StatusUpdate> update) noexcept override;
     bool ShowRetry(unsigned offer) noexcept override;
     bool Close() noexcept override;
     HWND Owner() const noexcept override { return window_; }

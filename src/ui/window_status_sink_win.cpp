@@ -2,13 +2,12 @@
 
 namespace tavro::ui {
 
-bool WindowStatusSink::TakeStatus(std::unique_ptr<StatusUpdate>& update) noexcept {
+void WindowStatusSink::TakeStatus(std::unique_ptr<StatusUpdate> update) noexcept {
     // A null window would turn the post into a thread message that no window ever frees.
-    if (window_ == nullptr) return false;
-    if (!PostMessageW(window_, WM_APP_STATUS, 0, reinterpret_cast<LPARAM>(update.get()))) return false;
-    // Delivered: the window owns the record now.
-    static_cast<void>(update.release());
-    return true;
+    if (window_ != nullptr && PostMessageW(window_, WM_APP_STATUS, 0, reinterpret_cast<LPARAM>(update.get()))) {
+        // Delivered: the window owns the record now.
+        static_cast<void>(update.release());
+    }
 }
 
 bool WindowStatusSink::ShowRetry(unsigned offer) noexcept {

@@ -18,11 +18,9 @@ public:
     StatusRecorder(const StatusRecorder&) = delete;
     StatusRecorder& operator=(const StatusRecorder&) = delete;
 
-    bool TakeStatus(std::unique_ptr<StatusUpdate>& update) noexcept override {
+    void TakeStatus(std::unique_ptr<StatusUpdate> update) noexcept override {
         const std::lock_guard lock(mutex_);
         updates_.push_back(std::move(*update));
-        update.reset();
-        return true;
     }
     bool ShowRetry(unsigned) noexcept override { return true; }
     bool Close() noexcept override { return true; }
