@@ -446,9 +446,9 @@ CASES = [  # name, the window, the channel server's script, the check
     # with the right-to-left flag GDI+ puts "near" at the right edge, but this Wine ignores
     # the flag and draws from the left, left to right, so its pixels cannot show either.
     ("ar-SA-retry", dict(lc="ar_EG.UTF-8"), DOWN, retry),
-    ("sweep", dict(), STALLED, sweep),
+    ("sweep", dict(), STALLED, sweep),  # the channel answers after 25 s: checking, with the sweep
     ("offline-link", dict(), DOWN, offline_link),
-    ("untrusted-connection", dict(), DOWN, untrusted),  # the channel answers after 25 s: checking, with the sweep
+    ("untrusted-connection", dict(), DOWN, untrusted),
     ("close-during-download", dict(), SLOW, pause_download),
     ("close-during-setup", dict(env={"TAVRO_DEMO_SETUP_DELAY_MS": "6000"}), [], slow_setup),
     ("missing-slide", dict(exe=EXE_NO_SLIDE), [], missing_slide),
